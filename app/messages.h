@@ -1,0 +1,17 @@
+#pragma once
+// Messages posted to the main window and the ids of its controls. The posted
+// messages carry no data: the window reads the shared state when it handles them.
+#include <cstdint>
+
+constexpr uint32_t WM_APP_BASE = 0x8000;
+constexpr uint32_t WM_APP_UPDATE_VISUALS = WM_APP_BASE + 1;
+constexpr uint32_t WM_APP_RECORDING_DONE = WM_APP_BASE + 2;
+constexpr uint32_t WM_APP_RECORDING_STARTED = WM_APP_BASE + 3;
+// The capture device could not be set up; the take never started.
+constexpr uint32_t WM_APP_RECORDING_FAILED = WM_APP_BASE + 4;
+
+constexpr int IDC_START = 1;
+constexpr int IDC_STOP = 2;
+constexpr int IDC_VOLUME_METER = 3;
+constexpr int IDC_WAVEFORM = 4;
+constexpr int IDC_SPECTRUM = 5;

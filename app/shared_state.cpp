@@ -1,0 +1,28 @@
+#include "app/shared_state.h"
+
+// Defined in one translation unit so that construction (and, in reverse,
+// destruction at exit) follows the order below.
+int32_t globalSampleRate = 44100;
+WindowPort* hwndMain = nullptr;
+CaptureSourceFactory captureSourceFactory = nullptr;
+
+std::atomic<bool> isRecording{false};
+std::atomic<bool> recordingThreadActive{false};
+std::atomic<float> currentLevel{0.0f};
+std::atomic<bool> pendingClose{false};
+std::atomic<float> dominantFreqHz{0.0f};
+std::atomic<TakeOutcome> lastTakeOutcome{TakeOutcome::Saved};
+
+std::thread recordingThread;
+std::wstring savePath = L"output.wav";
+std::vector<int16_t> waveformBufferL;
+std::vector<float> spectrumBuffer;
+std::mutex waveformMutex;
+std::mutex spectrumMutex;
+std::string utf8Path = "output.wav";
+std::vector<float> blackmanWin;
+std::queue<std::vector<int16_t>> fftQueue;
+std::mutex fftMutex;
+std::condition_variable fftCv;
+std::atomic<bool> fftRunning{false};
+std::thread fftThread;

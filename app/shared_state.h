@@ -1,0 +1,70 @@
+#pragma once
+// The process-wide values through which the window thread, the recording
+// thread and the spectrum worker meet. Guarded vectors are touched only under
+// their mutex and only to copy, append, trim or clear; every flag and number
+// that crosses threads is atomic. The one nesting allowed is fftMutex taken
+// inside waveformMutex (the live feed).
+#include <atomic>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <queue>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "recording/capture_source.h"
+
+class WindowPort;
+
+constexpr size_t FFT_SIZE = 65536;           // transform length and FFT block length
+constexpr size_t MAX_WAVEFORM_SIZE = 65536;  // samples kept in the display history
+
+// How the last take ended, written by the recording thread before it posts
+// WM_APP_RECORDING_DONE or WM_APP_RECORDING_FAILED, read by the window then.
+enum class TakeOutcome : int {
+    Saved,          // the whole take is in the file
+    SizeLimit,      // ended at the largest size a WAV header can describe; saved
+    OutOfMemory,    // memory ran out while the take grew; what was captured is saved
+    WriteFailed,    // header, samples or close failed: the file is not a complete take
+    OpenFailed,     // the output file could not be opened (or its name encoded)
+    DeviceFailed,   // the capture device could not be set up
+};
+
+// Written by the recording thread once per take, before it starts the worker
+// that reads it; thread creation orders the two.
+extern int32_t globalSampleRate;
+
+// The main window as the other threads reach it. Set before any other thread exists.
+extern WindowPort* hwndMain;
+// Makes the capture source of each take. Set by the platform before the window exists.
+extern CaptureSourceFactory captureSourceFactory;
+
+extern std::atomic<bool> isRecording;
+extern std::atomic<bool> recordingThreadActive;
+extern std::atomic<float> currentLevel;  // 0.0 .. 1.0
+extern std::atomic<bool> pendingClose;
+extern std::atomic<float> dominantFreqHz;  // hertz
+extern std::atomic<TakeOutcome> lastTakeOutcome;
+
+// Window thread only.
+extern std::thread recordingThread;
+extern std::wstring savePath;
+
+extern std::vector<int16_t> waveformBufferL;  // guarded by waveformMutex, oldest first
+extern std::vector<float> spectrumBuffer;     // guarded by spectrumMutex, 32,768 bins or empty
+extern std::mutex waveformMutex;
+extern std::mutex spectrumMutex;
+
+// Recording thread only while a take runs.
+extern std::string utf8Path;
+
+// Spectrum worker only.
+extern std::vector<float> blackmanWin;
+
+extern std::queue<std::vector<int16_t>> fftQueue;  // guarded by fftMutex, at most 4 blocks
+extern std::mutex fftMutex;
+extern std::condition_variable fftCv;
+extern std::atomic<bool> fftRunning;
+extern std::thread fftThread;  // recording thread only
