@@ -1,0 +1,20 @@
+#pragma once
+#include <cstdint>
+#include <vector>
+
+// Analyses up to FFT_SIZE samples: Blackman window, FFT, magnitudes of bins
+// 0..32,767 normalised so the strongest is 1.0; publishes dominantFreqHz, then
+// spectrumBuffer, then posts WM_APP_UPDATE_VISUALS to hwndMain.
+void processFFT(const int16_t* samples, uint64_t count, int32_t sampleRate);
+
+// Worker body: analyses queued blocks until fftRunning falls.
+void fftWorkerThread();
+
+// Producer side: queues a block unless 4 are waiting. True when queued.
+bool pushFftBlock(std::vector<int16_t>&& block);
+
+// Recording thread: starts the worker (fftRunning, then fftThread).
+void startSpectrumWorker();
+// Recording thread: stops and joins the worker, then empties fftQueue so the
+// next take does not analyse this take's leftovers.
+void stopSpectrumWorker();
