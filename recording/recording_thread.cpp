@@ -1,0 +1,217 @@
+#include "recording/recording_thread.h"
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <new>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+#include "app/messages.h"
+#include "app/shared_state.h"
+#include "app/window_port.h"
+#include "recording/live_feed.h"
+#include "recording/sample_conversion.h"
+#include "recording/wav_writer.h"
+#include "spectrum/spectrum_worker.h"
+
+namespace {
+
+constexpr int64_t BUFFER_DURATION_100NS = 10000000;  // 1 s absorbs late polls
+constexpr std::chrono::milliseconds POLL_INTERVAL{5};
+
+std::once_flag lastFftInitialised;
+
+void appendUtf8(std::string& out, uint32_t codePoint) {
+    if (codePoint < 0x80) {
+        out += static_cast<char>(codePoint);
+    } else if (codePoint < 0x800) {
+        out += static_cast<char>(0xC0 | (codePoint >> 6));
+        out += static_cast<char>(0x80 | (codePoint & 0x3F));
+    } else if (codePoint < 0x10000) {
+        out += static_cast<char>(0xE0 | (codePoint >> 12));
+        out += static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (codePoint & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (codePoint >> 18));
+        out += static_cast<char>(0x80 | ((codePoint >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (codePoint & 0x3F));
+    }
+}
+
+// Opens the take's file, truncating it. False when the name cannot be
+// encoded or the file cannot be created.
+bool openOutput(const std::wstring& path, std::ofstream& file) {
+    try {
+        utf8Path = ws2s(path);
+        // A UTF-8 path object is converted to the platform's own file-name
+        // encoding, so non-ASCII names work on Windows as well.
+        const std::u8string name(utf8Path.begin(), utf8Path.end());
+        file.open(std::filesystem::path(name), std::ios::binary | std::ios::trunc);
+    } catch (const std::exception&) {
+        return false;
+    }
+    return file.is_open();
+}
+
+// What the setup obtained, so that the release steps give back exactly that.
+struct Obtained {
+    bool enumerator = false;
+    bool device = false;
+    bool audioClient = false;
+    bool captureClient = false;
+    WaveFormat* mixFormat = nullptr;
+};
+
+bool setUpDevice(CaptureSource& source, Obtained& got, int& channels) {
+    if (failed(source.createEnumerator())) return false;
+    got.enumerator = true;
+    if (failed(source.getDefaultCaptureEndpoint())) return false;
+    got.device = true;
+    if (failed(source.activateAudioClient())) return false;
+    got.audioClient = true;
+    WaveFormat* format = nullptr;
+    if (failed(source.getMixFormat(&format)) || format == nullptr) return false;
+    got.mixFormat = format;
+    // Takes are mono or stereo; a wider mix is offered back as two channels.
+    channels = format->nChannels <= 1 ? 1 : 2;
+    format->nChannels = static_cast<uint16_t>(channels);
+    if (failed(source.initialize(format, BUFFER_DURATION_100NS))) return false;
+    if (failed(source.getCaptureService())) return false;
+    got.captureClient = true;
+    return !failed(source.start());
+}
+
+void release(CaptureSource& source, Obtained& got) {
+    if (got.mixFormat) source.freeMixFormat(got.mixFormat);
+    if (got.captureClient) source.releaseCaptureClient();
+    if (got.audioClient) source.releaseAudioClient();
+    if (got.device) source.releaseDevice();
+    if (got.enumerator) source.releaseEnumerator();
+}
+
+// Polls the source until isRecording falls, the source fails, or the take
+// cannot grow any further. Returns how capture ended.
+TakeOutcome capture(CaptureSource& source, const WaveFormat* format, int channels,
+                    WindowPort* window, std::vector<int16_t>& take, uint64_t maxTakeSamples) {
+    std::vector<int16_t> packetSamples;
+    while (isRecording) {
+        uint32_t packetLength = 0;
+        if (failed(source.getNextPacketSize(&packetLength))) return TakeOutcome::Saved;
+        while (packetLength != 0 && isRecording) {
+            const uint8_t* data = nullptr;
+            uint32_t frames = 0;
+            uint32_t flags = 0;
+            if (failed(source.getBuffer(&data, &frames, &flags))) break;
+
+            TakeOutcome ending = TakeOutcome::Saved;
+            bool endNow = false;
+            uint32_t keptFrames = frames;
+            const uint64_t room = maxTakeSamples - take.size();
+            if (static_cast<uint64_t>(frames) * channels > room) {
+                // Whole frames only, so the file never ends mid-frame.
+                keptFrames = static_cast<uint32_t>(room / channels);
+                ending = TakeOutcome::SizeLimit;
+                endNow = true;
+            }
+
+            bool accepted = false;
+            try {
+                accepted = convertPacket(format, data, keptFrames, packetSamples, take);
+                if (accepted) feedLiveAnalysis(packetSamples, channels, std::chrono::steady_clock::now());
+            } catch (const std::bad_alloc&) {
+                ending = TakeOutcome::OutOfMemory;
+                endNow = true;
+            }
+            if (accepted) window->postMessage(WM_APP_UPDATE_VISUALS);
+            // A refused packet is handed back too, so the source can go on.
+            source.releaseBuffer(frames);
+            if (endNow) return ending;
+            if (!accepted) break;
+            source.getNextPacketSize(&packetLength);
+        }
+        std::this_thread::sleep_for(POLL_INTERVAL);
+    }
+    return TakeOutcome::Saved;
+}
+
+bool writeTake(std::ofstream& file, uint32_t sampleRate, int channels,
+               const std::vector<int16_t>& take) {
+    const uint64_t dataSize = take.size() * sizeof(int16_t);
+    writeWavHeader(file, static_cast<int32_t>(sampleRate), 16, channels, dataSize);
+    if (dataSize != 0)
+        file.write(reinterpret_cast<const char*>(take.data()), static_cast<std::streamsize>(dataSize));
+    file.close();  // flushes; a full disk shows up here at the latest
+    return !file.fail();
+}
+
+}  // namespace
+
+std::string ws2s(const std::wstring& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        uint32_t c = static_cast<uint32_t>(text[i]);
+        if constexpr (sizeof(wchar_t) == 2) {
+            if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size()) {
+                const uint32_t low = static_cast<uint32_t>(text[i + 1]);
+                if (low >= 0xDC00 && low <= 0xDFFF) {
+                    c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+                    ++i;
+                }
+            }
+        }
+        if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
+            throw std::range_error("ws2s: character cannot be encoded as UTF-8");
+        appendUtf8(out, c);
+    }
+    return out;
+}
+
+void recordTake(const std::wstring& path, WindowPort* window, CaptureSource& source,
+                uint64_t maxTakeSamples) {
+    recordingThreadActive = true;
+    source.initializeThread();
+
+    Obtained got;
+    int channels = 1;
+    std::ofstream file;
+    std::vector<int16_t> take;
+
+    if (!setUpDevice(source, got, channels)) {
+        lastTakeOutcome = TakeOutcome::DeviceFailed;
+        window->postMessage(WM_APP_RECORDING_FAILED);
+    } else {
+        const uint32_t sampleRate = got.mixFormat->nSamplesPerSec;
+        globalSampleRate = static_cast<int32_t>(sampleRate);
+        startSpectrumWorker();
+
+        if (!openOutput(path, file)) {
+            lastTakeOutcome = TakeOutcome::OpenFailed;
+            window->postMessage(WM_APP_RECORDING_DONE);
+            window->showErrorBox(L"Cannot open file for writing", L"Error");
+        } else {
+            window->postMessage(WM_APP_RECORDING_STARTED);
+            std::call_once(lastFftInitialised, [] { lastFFT = std::chrono::steady_clock::now(); });
+
+            TakeOutcome outcome =
+                capture(source, got.mixFormat, channels, window, take, maxTakeSamples);
+            source.stop();
+            if (!writeTake(file, sampleRate, channels, take)) outcome = TakeOutcome::WriteFailed;
+            lastTakeOutcome = outcome;
+            window->postMessage(WM_APP_RECORDING_DONE);
+        }
+    }
+
+    stopSpectrumWorker();
+    release(source, got);
+    source.uninitializeThread();
+    recordingThreadActive = false;
+}
+
+void recordAudioToWav(std::wstring path, WindowPort* window, std::unique_ptr<CaptureSource> source) {
+    recordTake(path, window, *source, MAX_TAKE_SAMPLES);
+}
