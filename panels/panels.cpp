@@ -1,0 +1,129 @@
+#include "panels/panels.h"
+
+#include <cstdio>
+#include <cwchar>
+#include <vector>
+
+#include "app/messages.h"
+#include "app/shared_state.h"
+
+namespace {
+
+template <typename T>
+std::vector<T> snapshot(std::mutex& mutex, const std::vector<T>& shared) {
+    std::lock_guard<std::mutex> lock(mutex);
+    return shared;
+}
+
+// Samples are read oldest first; n / width samples per pixel, at least one.
+size_t columnStep(size_t n, int32_t width) {
+    return n < static_cast<size_t>(width) ? 1 : n / static_cast<size_t>(width);
+}
+
+// Pixel offset of a sample from the centre line, positive upwards.
+int32_t sampleOffset(int16_t sample, int32_t height) {
+    const int32_t half = (static_cast<int32_t>(sample) * height) / 2;
+    return static_cast<int32_t>(static_cast<float>(half) / 32768.0f);
+}
+
+}  // namespace
+
+bool drawLevelMeter(Canvas& canvas, const Rect& rect) {
+    canvas.fillBackground(rect);
+    const float level = currentLevel;
+    const int32_t width = rect.right - rect.left;
+    const int32_t barWidth = static_cast<int32_t>(static_cast<float>(width) * level);
+    Rect bar = rect;
+    bar.right = rect.left + barWidth;
+    canvas.fillRect(bar, LEVEL_BAR_COLOR);
+    return true;
+}
+
+bool drawWaveform(Canvas& canvas, const Rect& rect) {
+    canvas.fillBackground(rect);
+    const int32_t width = rect.right - rect.left;
+    const int32_t height = rect.bottom - rect.top;
+    const int32_t mid = (rect.top + rect.bottom) / 2;
+    if (width <= 0) return true;  // nothing to scale to; never divide by zero
+
+    canvas.selectPen(PenStyle::Dot, 1, CENTRE_LINE_COLOR);
+    canvas.moveTo(rect.left, mid);
+    canvas.lineTo(rect.right, mid);
+    canvas.restorePen();
+
+    const std::vector<int16_t> samples = snapshot(waveformMutex, waveformBufferL);
+    const size_t n = samples.size();
+    if (n <= 1) return false;
+
+    const size_t step = columnStep(n, width);
+    canvas.selectPen(PenStyle::Solid, 1, WAVEFORM_COLOR);
+    for (int32_t i = 1; static_cast<size_t>(i) * step < n && i < width; ++i) {
+        const size_t index = static_cast<size_t>(i) * step;
+        canvas.moveTo(rect.left + i - 1, mid - sampleOffset(samples[index - step], height));
+        canvas.lineTo(rect.left + i, mid - sampleOffset(samples[index], height));
+    }
+    canvas.restorePen();
+    return true;
+}
+
+bool drawSpectrum(Canvas& canvas, const Rect& rect) {
+    canvas.fillBackground(rect);
+    const int32_t width = rect.right - rect.left;
+    const int32_t height = rect.bottom - rect.top;
+    if (width <= 0) return true;  // nothing to scale to; never divide by zero
+    const std::vector<float> bins = snapshot(spectrumMutex, spectrumBuffer);
+    const size_t n = bins.size();
+    if (n <= 1) return false;
+
+    const size_t step = columnStep(n, width);
+    float maximum = 0.0f;
+    size_t peak = 0;
+    for (size_t j = 0; j < n; ++j) {
+        if (bins[j] > maximum) {
+            maximum = bins[j];
+            peak = j;
+        }
+    }
+
+    canvas.selectPen(PenStyle::Solid, 1, SPECTRUM_COLOR);
+    for (int32_t k = 0; static_cast<size_t>(k) * step + step < n && k < width; ++k) {
+        const size_t start = static_cast<size_t>(k) * step;
+        float sum = 0.0f;
+        for (size_t j = start; j < start + step; ++j) sum += bins[j];
+        const float average = sum / static_cast<float>(step);
+        const int32_t x = rect.left + k;
+        const int32_t y =
+            rect.top + static_cast<int32_t>(static_cast<float>(height - 2) * (1.0f - average));
+        if (k == 0)
+            canvas.moveTo(x, y);
+        else
+            canvas.lineTo(x, y);
+    }
+    canvas.restorePen();
+
+    const uint64_t scaled = static_cast<uint64_t>(width) * peak;
+    const int32_t xPeak =
+        rect.left + static_cast<int32_t>(static_cast<float>(scaled) / static_cast<float>(n));
+    canvas.selectPen(PenStyle::Solid, 2, PEAK_COLOR);
+    canvas.moveTo(xPeak, rect.top);
+    canvas.lineTo(xPeak, rect.bottom);
+    canvas.restorePen();
+
+    wchar_t label[64];
+    std::swprintf(label, 64, L"Peak: %.1f Hz", static_cast<double>(dominantFreqHz.load()));
+    canvas.drawText(rect.right - 120, rect.top + 2, label, PEAK_COLOR);
+    return true;
+}
+
+bool drawPanel(int controlId, Canvas& canvas, const Rect& rect) {
+    switch (controlId) {
+    case IDC_VOLUME_METER:
+        return drawLevelMeter(canvas, rect);
+    case IDC_WAVEFORM:
+        return drawWaveform(canvas, rect);
+    case IDC_SPECTRUM:
+        return drawSpectrum(canvas, rect);
+    default:
+        return false;
+    }
+}
