@@ -7,7 +7,8 @@
 
 class Win32WindowPort final : public WindowPort {
 public:
-    // The main window; set while it handles WM_CREATE, cleared when it is destroyed.
+    // The main window: set while it handles WM_CREATE, so that the core can
+    // reach it before CreateWindowExW returns, and again when that call returns.
     void attach(HWND window) { window_ = window; }
     HWND window() const { return window_; }
 
