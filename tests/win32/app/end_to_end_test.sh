@@ -241,6 +241,17 @@ if start_app take; then
         status=$(wait_status "Saved to: " 15)
         [ "$status" = "Saved to: $(winpath "$take")" ] || fail "take: status '$status' after Stop"
         python3 "$CHECK_WAV" "$take" --freq "$TONE_HZ" --min-seconds 2.5 --max-seconds 15 || fail "take: bad WAV"
+
+        # After the take Start asks again, proposing "output.wav", not the last name.
+        click_start
+        if dialog=$(wait_window '^Save As$' 20); then
+            name=$(probe savename)
+            [ "$name" = "output.wav" ] || fail "take: the dialog proposes '$name' after a take"
+            xdo key --window "$dialog" Escape
+            wait_window_gone '^Save As$' 10 || fail "take: Escape did not close the dialog"
+        else
+            fail "take: Start after the take opened no dialog"
+        fi
     fi
     stop_tone
     close_main_window

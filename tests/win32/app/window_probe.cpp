@@ -1,11 +1,13 @@
 // Implemented features:
 // - reads what the end-to-end test cannot see through X: the main window's
-//   status line, whether its two buttons are enabled, and the text of the
-//   error box
+//   status line, whether its two buttons are enabled, the text of the error
+//   box and the file name that the Save As dialog proposes
 //
-// usage: window_probe.exe status | buttons | errorbox
+// usage: window_probe.exe status | buttons | errorbox | savename
 // Prints one UTF-8 line; exit code 2 when the window asked about does not exist.
 #include <windows.h>
+
+#include <dlgs.h>
 
 #include <cstdio>
 #include <string>
@@ -51,6 +53,23 @@ BOOL CALLBACK collectStaticText(HWND child, LPARAM result) {
 
 int main(int argc, char** argv) {
     const std::string what = argc > 1 ? argv[1] : "";
+    if (what == "savename") {
+        HWND dialog = FindWindowW(L"#32770", L"Save As");
+        if (dialog == nullptr) {
+            std::puts("no window");
+            return 2;
+        }
+        // The file-name box is combo cmb13 in the explorer-style dialog. Asked
+        // by message, with a time limit, because an edit's text lives in its process.
+        HWND nameBox = GetDlgItem(dialog, cmb13);
+        if (nameBox == nullptr) nameBox = GetDlgItem(dialog, edt1);
+        wchar_t text[1024] = {};
+        DWORD_PTR copied = 0;
+        SendMessageTimeoutW(nameBox, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 5000,
+                            &copied);
+        std::printf("%s\n", toUtf8(text).c_str());
+        return 0;
+    }
     if (what == "errorbox") {
         HWND box = FindWindowW(L"#32770", L"Error");
         if (box == nullptr) {
