@@ -1,0 +1,22 @@
+// Implemented features: the program entry. Sets the capture source factory
+// and the main window's port before anything else can use them, shows the
+// window and runs the event loop until the core destroys the window.
+#include <QApplication>
+
+#include "app/shared_state.h"
+#include "platform/linux/main_window.h"
+#include "platform/linux/pulse_capture_source.h"
+
+int main(int argc, char* argv[]) {
+    QApplication application(argc, argv);
+    // The window decides when the program ends (after the last take is written).
+    QApplication::setQuitOnLastWindowClosed(false);
+    captureSourceFactory = makePulseCaptureSource;
+
+    MainWindow window;
+    hwndMain = &window.port();
+    window.show();
+    QApplication::exec();
+    hwndMain = nullptr;
+    return 0;
+}

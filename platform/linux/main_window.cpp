@@ -1,0 +1,103 @@
+// Implemented features:
+//  - caption, controls, texts and pixel positions as the Windows build has
+//    them; positions stay put when the window is resized
+//  - client area of 384 x 231, the client area of a 400 x 270 Windows frame
+//  - button clicks as commands, posted items as WM_APP_* messages or error
+//    boxes, the close request through the core
+#include "platform/linux/main_window.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+
+#include "app/commands.h"
+#include "app/messages.h"
+#include "platform/linux/panel_widget.h"
+
+namespace {
+
+const QString CAPTION = QStringLiteral("Quorvel: Thread-Safe GUI 64K FFT");
+constexpr int CLIENT_WIDTH = 384;
+constexpr int CLIENT_HEIGHT = 231;
+
+}  // namespace
+
+MainWindow::MainWindow()
+    : port_(*this),
+      startButton_(new QPushButton(QStringLiteral("Start Recording"), this)),
+      stopButton_(new QPushButton(QStringLiteral("Stop"), this)),
+      status_(new QLabel(QStringLiteral("Ready"), this)),
+      volumeMeter_(new PanelWidget(IDC_VOLUME_METER, this)),
+      waveform_(new PanelWidget(IDC_WAVEFORM, this)),
+      spectrum_(new PanelWidget(IDC_SPECTRUM, this)) {
+    setWindowTitle(CAPTION);
+    resize(CLIENT_WIDTH, CLIENT_HEIGHT);
+
+    startButton_->setGeometry(20, 20, 140, 30);
+    stopButton_->setGeometry(180, 20, 80, 30);
+    status_->setGeometry(20, 60, 340, 20);
+    status_->setTextFormat(Qt::PlainText);  // a path is never markup
+    status_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    volumeMeter_->setGeometry(20, 90, 340, 20);
+    waveform_->setGeometry(20, 120, 340, 40);
+    spectrum_->setGeometry(20, 170, 340, 40);
+
+    // Plain push buttons: no default button, nothing triggered by Enter.
+    for (QPushButton* button : {startButton_, stopButton_}) {
+        button->setAutoDefault(false);
+        button->setDefault(false);
+    }
+    connect(startButton_, &QPushButton::clicked, this, [this] { onCommand(port_, IDC_START); });
+    connect(stopButton_, &QPushButton::clicked, this, [this] { onCommand(port_, IDC_STOP); });
+}
+
+void MainWindow::setStatusText(const QString& text) { status_->setText(text); }
+
+void MainWindow::enableButton(int controlId, bool enabled) {
+    if (controlId == IDC_START) startButton_->setEnabled(enabled);
+    if (controlId == IDC_STOP) stopButton_->setEnabled(enabled);
+}
+
+void MainWindow::invalidatePanel(int controlId) {
+    if (controlId == IDC_VOLUME_METER) volumeMeter_->update();
+    if (controlId == IDC_WAVEFORM) waveform_->update();
+    if (controlId == IDC_SPECTRUM) spectrum_->update();
+}
+
+void MainWindow::destroyForGood() {
+    if (destroyed_) return;
+    destroyed_ = true;
+    onDestroy();
+    hide();
+    QCoreApplication::exit(0);
+}
+
+bool MainWindow::event(QEvent* event) {
+    if (event->type() == QtWindowPort::postedItemEventType()) {
+        handlePostedItem();
+        return true;
+    }
+    return QWidget::event(event);
+}
+
+void MainWindow::handlePostedItem() {
+    std::optional<PostedItem> item = port_.takePostedItem();
+    if (!item || destroyed_) return;
+    if (item->isErrorBox) {
+        QMessageBox::critical(this, QString::fromStdWString(item->caption),
+                              QString::fromStdWString(item->text));
+        return;
+    }
+    onAppMessage(port_, item->message);
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    if (!destroyed_) onCloseRequest(port_);
+    if (destroyed_) {
+        event->accept();
+    } else {
+        event->ignore();
+    }
+}

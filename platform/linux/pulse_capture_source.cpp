@@ -1,0 +1,409 @@
+// Implemented features:
+//  - connection to the default (or PULSE_SERVER) PulseAudio server, no autospawn
+//  - the server's default source as the capture endpoint; no default = failure
+//  - mix format: 32-bit float, extensible form, at the source's rate and
+//    channel count (the server converts whatever the source really holds)
+//  - a polled record stream of 1 s maximum length and ~10 ms fragments
+//  - packets straight from the stream's buffer; holes come back as silence
+//  - a server that goes away mid-take fails the next packet-size query
+//  - every object released in reverse order of creation, also on destruction
+#include "platform/linux/pulse_capture_source.h"
+
+#include <pulse/pulseaudio.h>
+
+#include <sys/time.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "recording/sample_conversion.h"
+
+namespace {
+
+constexpr Status OK = 0;
+constexpr Status FAILURE = -1;
+
+constexpr int64_t HUNDRED_NS_PER_SECOND = 10'000'000;
+constexpr uint32_t FRAGMENT_MS = 10;
+// A server that accepts the connection but never answers must not hang the
+// recording thread forever.
+constexpr pa_usec_t SERVER_ANSWER_LIMIT_USEC = 5 * PA_USEC_PER_SEC;
+
+// Same value as AUDCLNT_BUFFERFLAGS_SILENT: the packet is a hole in the stream.
+constexpr uint32_t BUFFER_FLAG_SILENT = 0x2;
+
+constexpr uint32_t SPEAKER_FRONT_LEFT = 0x1;
+constexpr uint32_t SPEAKER_FRONT_RIGHT = 0x2;
+constexpr uint32_t SPEAKER_FRONT_CENTER = 0x4;
+
+class MainloopLock {
+public:
+    explicit MainloopLock(pa_threaded_mainloop* mainloop) : mainloop_(mainloop) {
+        pa_threaded_mainloop_lock(mainloop_);
+    }
+    ~MainloopLock() { pa_threaded_mainloop_unlock(mainloop_); }
+    MainloopLock(const MainloopLock&) = delete;
+    MainloopLock& operator=(const MainloopLock&) = delete;
+
+private:
+    pa_threaded_mainloop* mainloop_;
+};
+
+uint32_t channelMaskFor(uint32_t channels) {
+    if (channels == 1) return SPEAKER_FRONT_CENTER;
+    if (channels == 2) return SPEAKER_FRONT_LEFT | SPEAKER_FRONT_RIGHT;
+    return channels >= 32 ? 0xFFFFFFFFu : (1u << channels) - 1u;
+}
+
+// Called on the main loop's thread with its lock held.
+void signalMainloop(void* mainloop) {
+    pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(mainloop), 0);
+}
+void onContextState(pa_context*, void* mainloop) { signalMainloop(mainloop); }
+void onStreamState(pa_stream*, void* mainloop) { signalMainloop(mainloop); }
+
+struct ServerInfoQuery {
+    pa_threaded_mainloop* mainloop = nullptr;
+    bool done = false;
+    std::string defaultSource;
+};
+
+void onServerInfo(pa_context*, const pa_server_info* info, void* userdata) {
+    auto* query = static_cast<ServerInfoQuery*>(userdata);
+    if (info != nullptr && info->default_source_name != nullptr) {
+        query->defaultSource = info->default_source_name;
+    }
+    query->done = true;
+    signalMainloop(query->mainloop);
+}
+
+struct SourceInfoQuery {
+    pa_threaded_mainloop* mainloop = nullptr;
+    bool done = false;
+    bool found = false;
+    pa_sample_spec spec{};
+};
+
+void onSourceInfo(pa_context*, const pa_source_info* info, int eol, void* userdata) {
+    auto* query = static_cast<SourceInfoQuery*>(userdata);
+    if (eol == 0 && info != nullptr) {
+        query->found = true;
+        query->spec = info->sample_spec;
+        return;
+    }
+    query->done = true;
+    signalMainloop(query->mainloop);
+}
+
+struct Deadline {
+    pa_threaded_mainloop* mainloop = nullptr;
+    bool passed = false;
+};
+
+void onDeadline(pa_mainloop_api*, pa_time_event*, const timeval*, void* userdata) {
+    auto* deadline = static_cast<Deadline*>(userdata);
+    deadline->passed = true;
+    signalMainloop(deadline->mainloop);
+}
+
+class PulseCaptureSource final : public CaptureSource {
+public:
+    PulseCaptureSource() = default;
+    PulseCaptureSource(const PulseCaptureSource&) = delete;
+    PulseCaptureSource& operator=(const PulseCaptureSource&) = delete;
+
+    // The recording thread releases what it obtained; this catches whatever
+    // a path that gave up early left behind.
+    ~PulseCaptureSource() override {
+        releaseAudioClient();
+        releaseDevice();
+        releaseEnumerator();
+    }
+
+    // libpulse needs no per-thread set-up.
+    void initializeThread() override {}
+    void uninitializeThread() override {}
+
+    Status createEnumerator() override {
+        if (mainloop_ != nullptr) return FAILURE;
+        mainloop_ = pa_threaded_mainloop_new();
+        if (mainloop_ == nullptr) return FAILURE;
+        if (pa_threaded_mainloop_start(mainloop_) < 0) {
+            releaseEnumerator();
+            return FAILURE;
+        }
+        bool ready = false;
+        {
+            MainloopLock lock(mainloop_);
+            context_ = pa_context_new(pa_threaded_mainloop_get_api(mainloop_), "Quorvel");
+            if (context_ != nullptr) {
+                pa_context_set_state_callback(context_, onContextState, mainloop_);
+                // A null server name lets libpulse honour PULSE_SERVER and the
+                // user's client configuration.
+                if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) >= 0) {
+                    waitLocked([this] {
+                        return !PA_CONTEXT_IS_GOOD(pa_context_get_state(context_)) ||
+                               pa_context_get_state(context_) == PA_CONTEXT_READY;
+                    });
+                    ready = pa_context_get_state(context_) == PA_CONTEXT_READY;
+                }
+            }
+        }
+        if (!ready) {
+            releaseEnumerator();
+            return FAILURE;
+        }
+        return OK;
+    }
+
+    Status getDefaultCaptureEndpoint() override {
+        if (context_ == nullptr) return FAILURE;
+        MainloopLock lock(mainloop_);
+
+        ServerInfoQuery server;
+        server.mainloop = mainloop_;
+        if (!runOperationLocked(pa_context_get_server_info(context_, onServerInfo, &server),
+                                server.done) ||
+            server.defaultSource.empty()) {
+            return FAILURE;
+        }
+        SourceInfoQuery source;
+        source.mainloop = mainloop_;
+        if (!runOperationLocked(pa_context_get_source_info_by_name(
+                                    context_, server.defaultSource.c_str(), onSourceInfo, &source),
+                                source.done) ||
+            !source.found || !pa_sample_spec_valid(&source.spec)) {
+            return FAILURE;
+        }
+        sourceName_ = server.defaultSource;
+        sourceSpec_ = source.spec;
+        return OK;
+    }
+
+    // The stream is made by initialize, once the channel count is settled.
+    Status activateAudioClient() override { return sourceName_.empty() ? FAILURE : OK; }
+
+    Status getMixFormat(WaveFormat** format) override {
+        if (format == nullptr || sourceName_.empty()) return FAILURE;
+        auto* mix = new WaveFormatExtensible{};
+        const uint16_t channels = sourceSpec_.channels;
+        mix->Format.wFormatTag = WAVE_FORMAT_EXTENSIBLE;
+        mix->Format.nChannels = channels;
+        mix->Format.nSamplesPerSec = sourceSpec_.rate;
+        mix->Format.wBitsPerSample = 32;
+        mix->Format.nBlockAlign = static_cast<uint16_t>(channels * sizeof(float));
+        mix->Format.nAvgBytesPerSec = sourceSpec_.rate * mix->Format.nBlockAlign;
+        mix->Format.cbSize = sizeof(WaveFormatExtensible) - sizeof(WaveFormat);
+        mix->wValidBitsPerSample = 32;
+        mix->dwChannelMask = channelMaskFor(channels);
+        mix->SubFormat = KSDATAFORMAT_SUBTYPE_IEEE_FLOAT;
+        *format = &mix->Format;
+        return OK;
+    }
+
+    void freeMixFormat(WaveFormat* format) override {
+        // Format is the first member of the record getMixFormat allocated.
+        delete reinterpret_cast<WaveFormatExtensible*>(format);
+    }
+
+    // Takes the rate and channel count from the format as the caller left it;
+    // the block alignment may still describe the source's own channel count.
+    Status initialize(const WaveFormat* format, int64_t bufferDuration) override {
+        if (context_ == nullptr || stream_ != nullptr || format == nullptr) return FAILURE;
+        pa_sample_spec spec{};
+        if (isFormatFloat32(format)) {
+            spec.format = PA_SAMPLE_FLOAT32LE;
+        } else if (isFormatPCM16(format)) {
+            spec.format = PA_SAMPLE_S16LE;
+        } else {
+            return FAILURE;
+        }
+        spec.rate = format->nSamplesPerSec;
+        spec.channels = static_cast<uint8_t>(format->nChannels);
+        if (format->nChannels > PA_CHANNELS_MAX || !pa_sample_spec_valid(&spec)) return FAILURE;
+        pa_channel_map map{};
+        if (pa_channel_map_init_auto(&map, spec.channels, PA_CHANNEL_MAP_DEFAULT) == nullptr) {
+            return FAILURE;
+        }
+
+        const int64_t duration = bufferDuration > 0 ? bufferDuration : HUNDRED_NS_PER_SECOND;
+        const uint64_t frameBytes = pa_frame_size(&spec);
+        const uint64_t bufferFrames = static_cast<uint64_t>(duration) * spec.rate / HUNDRED_NS_PER_SECOND;
+        bufferAttr_.maxlength = static_cast<uint32_t>(std::max<uint64_t>(bufferFrames, 1) * frameBytes);
+        bufferAttr_.fragsize = static_cast<uint32_t>(
+            std::max<uint64_t>(uint64_t{spec.rate} * FRAGMENT_MS / 1000, 1) * frameBytes);
+        bufferAttr_.tlength = static_cast<uint32_t>(-1);
+        bufferAttr_.prebuf = static_cast<uint32_t>(-1);
+        bufferAttr_.minreq = static_cast<uint32_t>(-1);
+
+        MainloopLock lock(mainloop_);
+        stream_ = pa_stream_new(context_, "Quorvel capture", &spec, &map);
+        if (stream_ == nullptr) return FAILURE;
+        pa_stream_set_state_callback(stream_, onStreamState, mainloop_);
+        frameBytes_ = frameBytes;
+        return OK;
+    }
+
+    // The record stream serves as its own capture service.
+    Status getCaptureService() override { return stream_ == nullptr ? FAILURE : OK; }
+
+    Status start() override {
+        if (stream_ == nullptr || connected_) return FAILURE;
+        MainloopLock lock(mainloop_);
+        if (pa_stream_connect_record(stream_, sourceName_.c_str(), &bufferAttr_,
+                                     PA_STREAM_ADJUST_LATENCY) < 0) {
+            return FAILURE;
+        }
+        connected_ = true;
+        waitLocked([this] {
+            const pa_stream_state_t state = pa_stream_get_state(stream_);
+            return state == PA_STREAM_READY || !PA_STREAM_IS_GOOD(state);
+        });
+        return pa_stream_get_state(stream_) == PA_STREAM_READY ? OK : FAILURE;
+    }
+
+    // Fails once the server or the stream is gone, which ends the take.
+    Status getNextPacketSize(uint32_t* frames) override {
+        if (frames == nullptr || stream_ == nullptr) return FAILURE;
+        MainloopLock lock(mainloop_);
+        if (!streamUsableLocked()) return FAILURE;
+        const size_t readable = pa_stream_readable_size(stream_);
+        if (readable == static_cast<size_t>(-1)) return FAILURE;
+        *frames = static_cast<uint32_t>(readable / frameBytes_);
+        return OK;
+    }
+
+    // One fragment of the stream. The data stays valid until releaseBuffer
+    // because the fragment is not dropped before then.
+    Status getBuffer(const uint8_t** data, uint32_t* frames, uint32_t* flags) override {
+        if (data == nullptr || frames == nullptr || stream_ == nullptr || peeked_) return FAILURE;
+        MainloopLock lock(mainloop_);
+        if (!streamUsableLocked()) return FAILURE;
+        const void* fragment = nullptr;
+        size_t bytes = 0;
+        if (pa_stream_peek(stream_, &fragment, &bytes) < 0) return FAILURE;
+        uint32_t packetFlags = 0;
+        if (bytes == 0) {
+            // Nothing buffered: an empty packet, nothing to drop later.
+            *data = silence_.data();
+        } else if (fragment == nullptr) {
+            silence_.assign(bytes, 0);
+            *data = silence_.data();
+            packetFlags = BUFFER_FLAG_SILENT;
+            peeked_ = true;
+        } else {
+            *data = static_cast<const uint8_t*>(fragment);
+            peeked_ = true;
+        }
+        *frames = static_cast<uint32_t>(bytes / frameBytes_);
+        if (flags != nullptr) *flags = packetFlags;
+        return OK;
+    }
+
+    Status releaseBuffer(uint32_t) override {
+        if (stream_ == nullptr) return FAILURE;
+        if (!peeked_) return OK;
+        MainloopLock lock(mainloop_);
+        peeked_ = false;
+        return pa_stream_drop(stream_) < 0 ? FAILURE : OK;
+    }
+
+    Status stop() override {
+        if (stream_ == nullptr) return FAILURE;
+        MainloopLock lock(mainloop_);
+        disconnectLocked();
+        return OK;
+    }
+
+    // The capture service is the stream itself; releaseAudioClient frees it.
+    void releaseCaptureClient() override {}
+
+    void releaseAudioClient() override {
+        if (stream_ == nullptr) return;
+        MainloopLock lock(mainloop_);
+        disconnectLocked();
+        pa_stream_set_state_callback(stream_, nullptr, nullptr);
+        pa_stream_unref(stream_);
+        stream_ = nullptr;
+    }
+
+    void releaseDevice() override { sourceName_.clear(); }
+
+    void releaseEnumerator() override {
+        if (mainloop_ == nullptr) return;
+        if (context_ != nullptr) {
+            MainloopLock lock(mainloop_);
+            pa_context_set_state_callback(context_, nullptr, nullptr);
+            pa_context_disconnect(context_);
+            pa_context_unref(context_);
+            context_ = nullptr;
+        }
+        // Stopping joins the loop's thread, so it must not hold the lock.
+        pa_threaded_mainloop_stop(mainloop_);
+        pa_threaded_mainloop_free(mainloop_);
+        mainloop_ = nullptr;
+    }
+
+private:
+    // With the lock held: waits until done() holds, the context fails or the
+    // server has not answered in time. The loop's thread runs the callbacks
+    // that make done() true and signals.
+    template <class Done>
+    void waitLocked(Done done) {
+        Deadline deadline;
+        deadline.mainloop = mainloop_;
+        pa_mainloop_api* api = pa_threaded_mainloop_get_api(mainloop_);
+        timeval when{};
+        pa_timeval_add(pa_gettimeofday(&when), SERVER_ANSWER_LIMIT_USEC);
+        pa_time_event* timer = api->time_new(api, &when, onDeadline, &deadline);
+        while (!done() && !deadline.passed && PA_CONTEXT_IS_GOOD(pa_context_get_state(context_))) {
+            pa_threaded_mainloop_wait(mainloop_);
+        }
+        if (timer != nullptr) api->time_free(timer);
+    }
+
+    // With the lock held: runs a query to its end; false when it could not
+    // be sent or the context failed before it answered.
+    bool runOperationLocked(pa_operation* operation, const bool& done) {
+        if (operation == nullptr) return false;
+        waitLocked([&done] { return done; });
+        if (!done) pa_operation_cancel(operation);
+        pa_operation_unref(operation);
+        return done;
+    }
+
+    bool streamUsableLocked() const {
+        return pa_context_get_state(context_) == PA_CONTEXT_READY &&
+               pa_stream_get_state(stream_) == PA_STREAM_READY;
+    }
+
+    void disconnectLocked() {
+        if (peeked_) {
+            pa_stream_drop(stream_);
+            peeked_ = false;
+        }
+        if (connected_) {
+            pa_stream_disconnect(stream_);
+            connected_ = false;
+        }
+    }
+
+    pa_threaded_mainloop* mainloop_ = nullptr;
+    pa_context* context_ = nullptr;
+    std::string sourceName_;          // empty until the default source is known
+    pa_sample_spec sourceSpec_{};
+    pa_stream* stream_ = nullptr;
+    pa_buffer_attr bufferAttr_{};
+    size_t frameBytes_ = 0;           // of the stream, not of the source
+    bool connected_ = false;          // pa_stream_connect_record succeeded
+    bool peeked_ = false;             // a fragment is held until releaseBuffer
+    std::vector<uint8_t> silence_ = std::vector<uint8_t>(1, 0);
+};
+
+}  // namespace
+
+std::unique_ptr<CaptureSource> makePulseCaptureSource() {
+    return std::make_unique<PulseCaptureSource>();
+}

@@ -1,0 +1,33 @@
+#pragma once
+// Implemented features: the panels' canvas over a QPainter, drawn without
+// antialiasing so that lines and fills land on whole pixels as the panels
+// compute them.
+#include <QColor>
+#include <QPen>
+
+#include "panels/canvas.h"
+
+class QPainter;
+
+// Lives for one paint event; the painter must outlive it. Window thread only.
+class QPainterCanvas final : public Canvas {
+public:
+    // buttonFace: the colour fillBackground uses (the palette's button colour).
+    QPainterCanvas(QPainter& painter, QColor buttonFace);
+
+    void fillBackground(const Rect& rect) override;
+    void fillRect(const Rect& rect, Color color) override;
+    void selectPen(PenStyle style, int width, Color color) override;
+    void restorePen() override;
+    void moveTo(int32_t x, int32_t y) override;
+    // Flat caps leave the end pixel out, as the panels expect.
+    void lineTo(int32_t x, int32_t y) override;
+    void drawText(int32_t x, int32_t y, const std::wstring& text, Color color) override;
+
+private:
+    QPainter& painter_;
+    QColor buttonFace_;
+    QPen previousPen_;
+    int32_t x_ = 0;
+    int32_t y_ = 0;
+};

@@ -1,0 +1,78 @@
+// Implemented features:
+//  - thread-safe, ordered, non-blocking posting of WM_APP_* messages
+//  - an error box requested from any thread, shown later by the window thread
+//  - status text, button enabling, panel repaint requests, window destruction
+//  - the Save As dialog: Qt's own (not the desktop's) so that it behaves the
+//    same on every desktop and under a bare X server
+#include "platform/linux/qt_window_port.h"
+
+#include <QCoreApplication>
+#include <QFileDialog>
+#include <QStringList>
+
+#include <utility>
+
+#include "platform/linux/main_window.h"
+
+namespace {
+
+const QString PROPOSED_FILE_NAME = QStringLiteral("output.wav");
+const QStringList SAVE_FILTERS = {QStringLiteral("WAV files (*.wav)"), QStringLiteral("All files (*)")};
+
+}  // namespace
+
+QEvent::Type QtWindowPort::postedItemEventType() {
+    static const QEvent::Type type = static_cast<QEvent::Type>(QEvent::registerEventType());
+    return type;
+}
+
+QtWindowPort::QtWindowPort(MainWindow& window) : window_(window) {}
+
+void QtWindowPort::postMessage(uint32_t message) { post(PostedItem{message, false, {}, {}}); }
+
+void QtWindowPort::showErrorBox(const std::wstring& text, const std::wstring& caption) {
+    post(PostedItem{0, true, text, caption});
+}
+
+void QtWindowPort::post(PostedItem item) {
+    auto* event = new QEvent(postedItemEventType());
+    {
+        std::lock_guard<std::mutex> lock(postedMutex_);
+        posted_.push_back(std::move(item));
+    }
+    // Takes ownership of the event; safe from any thread and never blocks
+    // for longer than Qt's own queue lock.
+    QCoreApplication::postEvent(&window_, event);
+}
+
+std::optional<PostedItem> QtWindowPort::takePostedItem() {
+    std::lock_guard<std::mutex> lock(postedMutex_);
+    if (posted_.empty()) return std::nullopt;
+    PostedItem item = std::move(posted_.front());
+    posted_.pop_front();
+    return item;
+}
+
+void QtWindowPort::setStatusText(const std::wstring& text) { window_.setStatusText(QString::fromStdWString(text)); }
+
+void QtWindowPort::enableButton(int controlId, bool enabled) { window_.enableButton(controlId, enabled); }
+
+void QtWindowPort::invalidatePanel(int controlId) { window_.invalidatePanel(controlId); }
+
+void QtWindowPort::destroyWindow() { window_.destroyForGood(); }
+
+std::wstring QtWindowPort::browseSavePath() {
+    QFileDialog dialog(&window_);
+    dialog.setOption(QFileDialog::DontUseNativeDialog, true);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setNameFilters(SAVE_FILTERS);
+    dialog.selectNameFilter(SAVE_FILTERS.front());
+    // Overwrite confirmation is on unless DontConfirmOverwrite is set; no
+    // default suffix, so a name typed without ".wav" is used as typed.
+    dialog.selectFile(PROPOSED_FILE_NAME);
+    if (dialog.exec() != QDialog::Accepted) return {};
+    const QStringList chosen = dialog.selectedFiles();
+    if (chosen.isEmpty()) return {};
+    return chosen.front().toStdWString();
+}
