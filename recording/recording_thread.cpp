@@ -191,8 +191,11 @@ void recordTake(const std::wstring& path, WindowPort* window, CaptureSource& sou
 
         if (!openOutput(path, file)) {
             lastTakeOutcome = TakeOutcome::OpenFailed;
-            window->postMessage(WM_APP_RECORDING_DONE);
+            // The box comes first: the window thread answers the end-of-take
+            // message by joining this thread, and would sit frozen behind a
+            // box that blocks it.
             window->showErrorBox(L"Cannot open file for writing", L"Error");
+            window->postMessage(WM_APP_RECORDING_DONE);
         } else {
             window->postMessage(WM_APP_RECORDING_STARTED);
             std::call_once(lastFftInitialised, [] { lastFFT = std::chrono::steady_clock::now(); });

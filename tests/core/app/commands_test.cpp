@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <deque>
 #include <filesystem>
 
 #include "app/commands.h"
@@ -44,8 +45,13 @@ protected:
     // The message loop: hands posted messages to the window until `until` has been handled.
     void pumpUntil(uint32_t until) {
         for (;;) {
-            window.waitFor(until);
-            for (uint32_t m : window.takePosted()) {
+            if (queue.empty()) {
+                window.waitFor(until);
+                for (uint32_t m : window.takePosted()) queue.push_back(m);
+            }
+            while (!queue.empty()) {
+                const uint32_t m = queue.front();
+                queue.pop_front();
                 onAppMessage(window, m);
                 if (m == until) return;
             }
@@ -57,6 +63,7 @@ protected:
     }
 
     FakeWindow window;
+    std::deque<uint32_t> queue;  // taken from the window, not yet handled
     fs::path dir;
 };
 
@@ -122,6 +129,7 @@ TEST_F(Commands, CloseWithoutATakeDestroysAtOnce) {
 
 TEST_F(Commands, CloseDuringATakeWaitsForTheFile) {
     startTake();
+    pumpUntil(WM_APP_UPDATE_VISUALS);  // a packet is in the take
     onCloseRequest(window);
     onCloseRequest(window);  // pressed again while closing
     EXPECT_EQ(window.status, L"Waiting for recording thread to finish...");

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <numbers>
 #include <complex>
 #include <random>
 
@@ -89,7 +90,7 @@ TEST(Fft, MatchesADirectTransformAtFullSize) {
         std::complex<double> sum = 0;
         for (size_t m = 0; m < n; ++m)
             sum += static_cast<double>(input[m]) *
-                   std::polar(1.0, -2.0 * M_PI * static_cast<double>((k * m) % n) / n);
+                   std::polar(1.0, -2.0 * std::numbers::pi * static_cast<double>((k * m) % n) / n);
         EXPECT_NEAR(re[k], sum.real(), 0.05) << k;
         EXPECT_NEAR(im[k], sum.imag(), 0.05) << k;
     }
