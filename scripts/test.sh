@@ -1,0 +1,49 @@
+#!/usr/bin/env bash
+# Installs what is missing, then builds and tests every configuration: Linux
+# debug, ThreadSanitizer, AddressSanitizer+UBSan, and the Windows build under
+# Wine. Tests that need a sound server or a display get a private PulseAudio
+# server and an Xvfb display. Finishes with the benchmark figures.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/install-deps.sh || exit 1
+
+presets=(linux-debug linux-tsan linux-asan windows)
+passed=0
+failed=0
+failures=()
+
+for preset in "${presets[@]}"; do
+    echo "=== $preset ==="
+    if ! cmake --preset "$preset" >"build-$preset.log" 2>&1 ||
+       ! cmake --build --preset "$preset" >>"build-$preset.log" 2>&1; then
+        cat "build-$preset.log"
+        failed=$((failed + 1))
+        failures+=("$preset: build")
+        continue
+    fi
+    rm -f "build-$preset.log"
+    log="build/$preset/ctest.log"
+    scripts/with-services.sh ctest --preset "$preset" 2>&1 | tee "$log"
+    # ctest's own summary: "N% tests passed, F tests failed out of T"
+    summary=$(grep -E 'tests passed, [0-9]+ tests? failed out of' "$log" | tail -n 1)
+    if [ -z "$summary" ]; then
+        failed=$((failed + 1))
+        failures+=("$preset: no test summary")
+        continue
+    fi
+    f=$(sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\1/' <<<"$summary")
+    t=$(sed -E 's/.* failed out of ([0-9]+).*/\1/' <<<"$summary")
+    passed=$((passed + t - f))
+    failed=$((failed + f))
+    [ "$f" -eq 0 ] || failures+=("$preset: $f failed")
+done
+
+echo "=== benchmarks (figures, not tests) ==="
+if cmake --preset linux-release >/dev/null && cmake --build --preset linux-release >/dev/null; then
+    build/linux-release/bench/spectrum_bench --benchmark_min_time=0.2 || true
+fi
+
+for f in "${failures[@]}"; do echo "FAILED: $f"; done
+echo "tests: $passed passed, $failed failed"
+[ "$failed" -eq 0 ]
