@@ -4,6 +4,8 @@
 //   QUORVEL_TONE_HZ          a sine of this frequency is playing into the sink
 //                            that the default capture device monitors
 //   QUORVEL_EXPECT_NO_SERVER no sound server is reachable
+//   QUORVEL_KILL_SIGNAL      (with QUORVEL_TONE_HZ) the server plays the tone
+//                            until this file appears, then goes away
 // A case whose condition is not announced is skipped.
 #include <gtest/gtest.h>
 
@@ -187,6 +189,113 @@ void resetSharedState(WindowPort* window) {
     }
 }
 
+struct ToneCheck {
+    size_t start = 0;   // first frame checked
+    size_t frames = 0;  // frames checked
+    int16_t peak = 0;
+    double worstMiss = 0.0;
+    size_t worstAt = 0;
+    size_t channelMismatches = 0;
+};
+
+// Checks a stereo take of a sine of toneHz sample by sample: each left sample
+// must follow from the two before it, and the right channel must equal the
+// left. Silence may come first, until the server's stream reaches the
+// monitor; the first samples of the tone are skipped in case of a ramp-in.
+ToneCheck checkTone(const std::vector<int16_t>& left, const std::vector<int16_t>& right, double toneHz) {
+    ToneCheck check;
+    const auto loud = std::find_if(left.begin(), left.end(), [](int16_t s) { return std::abs(s) > 1000; });
+    if (loud == left.end()) return check;
+    check.start = size_t(loud - left.begin()) + 8;
+    if (check.start >= left.size()) return check;
+    check.frames = left.size() - check.start;
+
+    const double twoCos = 2.0 * std::cos(2.0 * std::numbers::pi * toneHz / EXPECTED_RATE);
+    for (size_t n = check.start; n < left.size(); ++n) {
+        if (left[n] != right[n]) ++check.channelMismatches;
+        check.peak = std::max<int16_t>(check.peak, int16_t(std::abs(left[n])));
+        if (n + 1 < left.size() && n > check.start) {
+            const double miss = std::abs(double(left[n + 1]) - (twoCos * left[n] - left[n - 1]));
+            if (miss > check.worstMiss) {
+                check.worstMiss = miss;
+                check.worstAt = n + 1;
+            }
+        }
+    }
+    std::printf("tone from frame %zu (%.3f s), %zu frames; peak %d; worst recurrence miss %.2f at frame %zu; "
+                "left/right mismatches %zu\n",
+                check.start, double(check.start) / EXPECTED_RATE, check.frames, check.peak, check.worstMiss,
+                check.worstAt, check.channelMismatches);
+    if (check.worstMiss > CONTINUITY_TOLERANCE) {
+        // Silence inside the tone points at the player running dry, anything
+        // else at the capture path.
+        size_t zeros = 0;
+        size_t longestZeroRun = 0;
+        size_t run = 0;
+        for (size_t n = check.start; n < left.size(); ++n) {
+            run = left[n] == 0 ? run + 1 : 0;
+            zeros += left[n] == 0;
+            longestZeroRun = std::max(longestZeroRun, run);
+        }
+        std::printf("zero samples in the tone: %zu, longest run %zu; around the worst miss:", zeros, longestZeroRun);
+        for (size_t n = check.worstAt > 6 ? check.worstAt - 6 : 0; n < std::min(left.size(), check.worstAt + 6); ++n)
+            std::printf(" %d", left[n]);
+        std::printf("\n");
+    }
+    return check;
+}
+
+void splitChannels(const std::vector<int16_t>& samples, std::vector<int16_t>& left, std::vector<int16_t>& right) {
+    const size_t frames = samples.size() / 2;
+    left.resize(frames);
+    right.resize(frames);
+    for (size_t i = 0; i < frames; ++i) {
+        left[i] = samples[2 * i];
+        right[i] = samples[2 * i + 1];
+    }
+}
+
+// STARTED, the updates of the take, DONE. The spectrum worker also posts
+// updates, and may do so until the recording thread has joined it, which
+// happens after DONE. Returns the number of updates before DONE.
+size_t checkTakePosts(const std::vector<RecordingWindow::Post>& posts) {
+    std::printf("posts: %s\n", describe(posts).c_str());
+    if (posts.empty() || posts.front().message != WM_APP_RECORDING_STARTED) {
+        ADD_FAILURE() << "first post is not RECORDING_STARTED: " << describe(posts);
+        return 0;
+    }
+    size_t doneCount = 0;
+    size_t updatesBeforeDone = 0;
+    for (size_t i = 1; i < posts.size(); ++i) {
+        if (posts[i].message == WM_APP_RECORDING_DONE) {
+            ++doneCount;
+        } else {
+            EXPECT_EQ(posts[i].message, WM_APP_UPDATE_VISUALS) << "post " << i << ": " << describe(posts);
+            if (doneCount == 0) ++updatesBeforeDone;
+        }
+    }
+    EXPECT_EQ(doneCount, 1u) << describe(posts);
+    return updatesBeforeDone;
+}
+
+// A canonical 44-byte header of a 16-bit stereo take at the expected rate.
+void checkStereoHeader(const WavFile& wav) {
+    std::printf("header: tag %u, %u channels, %u Hz, %u bits, block %u, %u bytes/s, RIFF size %u, data %u bytes, "
+                "file %llu bytes\n",
+                wav.formatTag, wav.channels, unsigned(wav.sampleRate), wav.bitsPerSample, wav.blockAlign,
+                unsigned(wav.byteRate), unsigned(wav.riffSize), unsigned(wav.dataSize),
+                static_cast<unsigned long long>(wav.fileSize));
+    EXPECT_EQ(wav.formatTag, 1);
+    EXPECT_EQ(wav.channels, 2);
+    EXPECT_EQ(wav.sampleRate, uint32_t(EXPECTED_RATE));
+    EXPECT_EQ(wav.bitsPerSample, 16);
+    EXPECT_EQ(wav.blockAlign, 4);
+    EXPECT_EQ(wav.byteRate, uint32_t(EXPECTED_RATE * 4));
+    EXPECT_EQ(wav.riffSize, wav.dataSize + 36);
+    EXPECT_EQ(wav.fileSize, uint64_t(wav.dataSize) + 44);
+    EXPECT_EQ(wav.dataSize % 4, 0u);
+}
+
 TEST(WasapiCapture, MixFormatIsOneTheRecorderAccepts) {
     if (std::getenv("QUORVEL_TONE_HZ") == nullptr) GTEST_SKIP() << "no sound server announced";
 
@@ -245,43 +354,13 @@ TEST(WasapiCapture, RecordsTheToneWithoutGaps) {
     EXPECT_FALSE(recordingThreadActive);
     const float workerHz = dominantFreqHz;
 
-    // Messages: STARTED, the updates of the take, DONE. The spectrum worker
-    // also posts updates, and may do so until the recording thread has
-    // joined it, which happens after DONE.
     const auto posts = window.posts();
-    std::printf("posts: %s\n", describe(posts).c_str());
-    ASSERT_FALSE(posts.empty());
-    ASSERT_EQ(posts.front().message, WM_APP_RECORDING_STARTED) << describe(posts);
-    size_t doneCount = 0;
-    size_t updatesBeforeDone = 0;
-    for (size_t i = 1; i < posts.size(); ++i) {
-        if (posts[i].message == WM_APP_RECORDING_DONE) {
-            ++doneCount;
-        } else {
-            EXPECT_EQ(posts[i].message, WM_APP_UPDATE_VISUALS) << "post " << i << ": " << describe(posts);
-            if (doneCount == 0) ++updatesBeforeDone;
-        }
-    }
-    EXPECT_EQ(doneCount, 1u) << describe(posts);
-    ASSERT_GT(updatesBeforeDone, 0u) << describe(posts);
+    ASSERT_GT(checkTakePosts(posts), 0u);
     EXPECT_EQ(window.errorBoxCount(), 0u);
 
     const WavFile wav = readWav(path);
     ASSERT_TRUE(wav.valid) << wav.problem;
-    std::printf("header: tag %u, %u channels, %u Hz, %u bits, block %u, %u bytes/s, RIFF size %u, data %u bytes, "
-                "file %llu bytes\n",
-                wav.formatTag, wav.channels, unsigned(wav.sampleRate), wav.bitsPerSample, wav.blockAlign,
-                unsigned(wav.byteRate), unsigned(wav.riffSize), unsigned(wav.dataSize),
-                static_cast<unsigned long long>(wav.fileSize));
-    EXPECT_EQ(wav.formatTag, 1);
-    EXPECT_EQ(wav.channels, 2);
-    EXPECT_EQ(wav.sampleRate, uint32_t(EXPECTED_RATE));
-    EXPECT_EQ(wav.bitsPerSample, 16);
-    EXPECT_EQ(wav.blockAlign, 4);
-    EXPECT_EQ(wav.byteRate, uint32_t(EXPECTED_RATE * 4));
-    EXPECT_EQ(wav.riffSize, wav.dataSize + 36);
-    EXPECT_EQ(wav.fileSize, uint64_t(wav.dataSize) + 44);
-    ASSERT_EQ(wav.dataSize % 4, 0u);
+    checkStereoHeader(wav);
 
     // The take holds what the stream delivered between its start (just before
     // STARTED) and the stop; the engine's period and the last poll make up
@@ -296,58 +375,15 @@ TEST(WasapiCapture, RecordsTheToneWithoutGaps) {
                 recorded, streamed, sinceStarted(posts[1].when));
     EXPECT_NEAR(recorded, streamed, 0.25);
 
-    std::vector<int16_t> left(frames);
-    std::vector<int16_t> right(frames);
-    for (size_t i = 0; i < frames; ++i) {
-        left[i] = wav.samples[2 * i];
-        right[i] = wav.samples[2 * i + 1];
-    }
-
-    // Silence may come first, until the server's stream reaches the monitor;
-    // the first samples of the tone may follow a ramp-in.
-    const auto loud = std::find_if(left.begin(), left.end(), [](int16_t s) { return std::abs(s) > 1000; });
-    ASSERT_NE(loud, left.end()) << "the tone never arrived";
-    const size_t toneStart = size_t(loud - left.begin()) + 8;
-    ASSERT_GT(frames, toneStart + EXPECTED_RATE / 2) << "less than 0.5 s of tone";
-    const size_t toneFrames = frames - toneStart;
-
-    const double twoCos = 2.0 * std::cos(2.0 * std::numbers::pi * toneHz / EXPECTED_RATE);
-    double worstMiss = 0.0;
-    size_t worstAt = 0;
-    size_t channelMismatches = 0;
-    int16_t peak = 0;
-    for (size_t n = toneStart; n < frames; ++n) {
-        if (left[n] != right[n]) ++channelMismatches;
-        peak = std::max<int16_t>(peak, int16_t(std::abs(left[n])));
-        if (n + 1 < frames && n > toneStart) {
-            const double miss = std::abs(double(left[n + 1]) - (twoCos * left[n] - left[n - 1]));
-            if (miss > worstMiss) {
-                worstMiss = miss;
-                worstAt = n + 1;
-            }
-        }
-    }
-    std::printf("tone from frame %zu (%.3f s), %zu frames; peak %d; worst recurrence miss %.2f at frame %zu; "
-                "left/right mismatches %zu\n",
-                toneStart, double(toneStart) / EXPECTED_RATE, toneFrames, peak, worstMiss, worstAt,
-                channelMismatches);
-    if (worstMiss > CONTINUITY_TOLERANCE) {
-        // Silence inside the tone points at the player, anything else at the capture path.
-        size_t zeros = 0;
-        size_t longestZeroRun = 0;
-        size_t run = 0;
-        for (size_t n = toneStart; n < frames; ++n) {
-            run = left[n] == 0 ? run + 1 : 0;
-            zeros += left[n] == 0;
-            longestZeroRun = std::max(longestZeroRun, run);
-        }
-        std::printf("zero samples in the tone: %zu, longest run %zu; around the worst miss:", zeros, longestZeroRun);
-        for (size_t n = worstAt > 6 ? worstAt - 6 : 0; n < std::min(frames, worstAt + 6); ++n) std::printf(" %d", left[n]);
-        std::printf("\n");
-    }
-    EXPECT_LE(worstMiss, CONTINUITY_TOLERANCE) << "discontinuity at frame " << worstAt;
-    EXPECT_EQ(channelMismatches, 0u);
-    EXPECT_NEAR(peak, TONE_AMPLITUDE, 0.02 * TONE_AMPLITUDE);
+    std::vector<int16_t> left;
+    std::vector<int16_t> right;
+    splitChannels(wav.samples, left, right);
+    const ToneCheck tone = checkTone(left, right, toneHz);
+    ASSERT_GT(tone.frames, size_t(EXPECTED_RATE / 2)) << "less than 0.5 s of tone";
+    EXPECT_LE(tone.worstMiss, CONTINUITY_TOLERANCE) << "discontinuity at frame " << tone.worstAt;
+    EXPECT_EQ(tone.channelMismatches, 0u);
+    EXPECT_NEAR(tone.peak, TONE_AMPLITUDE, 0.02 * TONE_AMPLITUDE);
+    const size_t toneFrames = tone.frames;
 
     // The core's own analysis of the newest left samples of the tone.
     const size_t analysed = std::min(toneFrames, FFT_SIZE);
@@ -384,6 +420,64 @@ TEST(WasapiCaptureNoServer, SetupFailsCleanly) {
     EXPECT_FALSE(std::filesystem::exists(path));
     EXPECT_FALSE(recordingThreadActive);
     EXPECT_EQ(window.errorBoxCount(), 0u);
+}
+
+
+// The server goes away in the middle of a take. Wine's engine then simply
+// delivers no more packets (on Windows a lost device fails the packet-size
+// query instead, which ends the take by itself), so the take runs on until
+// Stop. What was captured before must all be in the file.
+TEST(WasapiCaptureServerVanishes, KeepsWhatWasRecorded) {
+    const char* toneSetting = std::getenv("QUORVEL_TONE_HZ");
+    const char* killSignal = std::getenv("QUORVEL_KILL_SIGNAL");
+    if (toneSetting == nullptr || killSignal == nullptr) GTEST_SKIP() << "no server is going away";
+    const double toneHz = std::atof(toneSetting);
+    const std::filesystem::path signalPath(killSignal);
+
+    RecordingWindow window;
+    resetSharedState(&window);
+    const auto path = takePath("quorvel_wasapi_vanish.wav");
+    std::filesystem::remove(path);
+
+    isRecording = true;
+    std::thread recorder(recordAudioToWav, path.wstring(), &window, makeWasapiCaptureSource());
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    const auto killTime = Clock::now();
+    std::ofstream(signalPath) << "now\n";
+    // The script kills the server within a poll of seeing the file; the take
+    // then goes on for a while without it before Stop.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    const auto postsBeforeStop = window.posts();
+    const bool doneBeforeStop = std::any_of(postsBeforeStop.begin(), postsBeforeStop.end(),
+                                            [](const auto& post) { return post.message == WM_APP_RECORDING_DONE; });
+    isRecording = false;
+    recorder.join();
+    EXPECT_FALSE(recordingThreadActive);
+    std::printf("the take %s before Stop\n", doneBeforeStop ? "ended by itself" : "was still running");
+
+    const auto posts = window.posts();
+    ASSERT_GT(checkTakePosts(posts), 0u);
+    EXPECT_EQ(window.errorBoxCount(), 0u);
+    const WavFile wav = readWav(path);
+    ASSERT_TRUE(wav.valid) << wav.problem;
+    checkStereoHeader(wav);
+
+    const double beforeKill = std::chrono::duration<double>(killTime - posts.front().when).count();
+    const double recorded = double(wav.samples.size() / 2) / EXPECTED_RATE;
+    std::printf("recorded %.3f s; the server was told to go %.3f s after STARTED\n", recorded, beforeKill);
+    EXPECT_GT(recorded, beforeKill - 0.25);
+
+    std::vector<int16_t> left;
+    std::vector<int16_t> right;
+    splitChannels(wav.samples, left, right);
+    // Whatever the server delivered up to its end, and nothing after it.
+    const ToneCheck tone = checkTone(left, right, toneHz);
+    ASSERT_GT(tone.frames, size_t(EXPECTED_RATE / 2)) << "less than 0.5 s of tone";
+    EXPECT_LE(tone.worstMiss, CONTINUITY_TOLERANCE) << "discontinuity at frame " << tone.worstAt;
+    EXPECT_EQ(tone.channelMismatches, 0u);
+
+    std::filesystem::remove(path);
+    std::filesystem::remove(signalPath);
 }
 
 }  // namespace
