@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Runs one case of wasapi_record_test.exe under Wine.
-#   run_capture_test.sh tone|no_server|server_vanishes TEST_EXE WINEPREFIX_DIR
+#   run_capture_test.sh tone|no_server|server_vanishes TEST_EXE DEFAULT_WINEPREFIX
 # tone:            plays a 997 Hz sine into the sink whose monitor is the
 #                  default capture device and records it (needs PULSE_SERVER,
 #                  as exported by scripts/with-services.sh).
@@ -34,22 +34,22 @@ if [ "$mode" != no_server ]; then
     for tool in sox pacat pactl; do command -v $tool >/dev/null || skip "$tool is missing"; done
 fi
 
-export WINEPREFIX=$prefix
+# The prefix the test environment names (the Windows test preset gives one to
+# all its tests), else the one passed in.
+export WINEPREFIX=${WINEPREFIX:-$prefix}
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
-export WINEARCH=win64
 
 # The first run creates the prefix (half a minute or more); later runs reuse
-# it. The lock keeps concurrent runs from sharing a half-made prefix.
-mkdir -p "$(dirname "$prefix")"
-exec 9>"$prefix.lock"
+# it. Creating it here, before the tone starts, keeps that time out of the
+# takes. The lock keeps concurrent runs from both creating it.
+mkdir -p "$(dirname "$WINEPREFIX")"
+exec 9>"$WINEPREFIX.lock"
 flock 9
-if [ ! -e "$prefix/.quorvel-ready" ]; then
-    rm -rf "$prefix"
-    echo "creating Wine prefix $prefix"
-    wineboot -i >"$prefix.log" 2>&1 || { cat "$prefix.log"; exit 1; }
+if [ ! -e "$WINEPREFIX/system.reg" ]; then
+    echo "creating Wine prefix $WINEPREFIX"
+    wineboot -i >"$WINEPREFIX.log" 2>&1 || { cat "$WINEPREFIX.log"; exit 1; }
     wineserver -w
-    touch "$prefix/.quorvel-ready"
 fi
 
 tone_pid=
@@ -93,7 +93,7 @@ tone)
 no_server)
     # Only the sound server is taken away; Wine's other audio back ends are
     # disabled so that it cannot find a device some other way.
-    PULSE_SERVER="unix:$prefix.no-such-server/native" QUORVEL_EXPECT_NO_SERVER=1 \
+    PULSE_SERVER="unix:$WINEPREFIX.no-such-server/native" QUORVEL_EXPECT_NO_SERVER=1 \
         WINEDLLOVERRIDES="$WINEDLLOVERRIDES;winealsa.drv,wineoss.drv=d" \
         wine "$exe" --gtest_filter='WasapiCaptureNoServer.*'
     ;;
