@@ -34,6 +34,8 @@ std::wstring takeEndStatus() {
         return L"Stopped at the 4 GB WAV size limit. Saved to: " + savePath;
     case TakeOutcome::OutOfMemory:
         return L"Out of memory: recording stopped. Saved to: " + savePath;
+    case TakeOutcome::DeviceLost:
+        return L"The audio device was lost: recording stopped. Saved to: " + savePath;
     case TakeOutcome::WriteFailed:
         return L"Could not write " + savePath + L" (disk full or not writable): take not saved";
     case TakeOutcome::OpenFailed:

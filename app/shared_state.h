@@ -27,6 +27,7 @@ enum class TakeOutcome : int {
     Saved,          // the whole take is in the file
     SizeLimit,      // ended at the largest size a WAV header can describe; saved
     OutOfMemory,    // memory ran out while the take grew; what was captured is saved
+    DeviceLost,     // the capture device or sound server went away; what was captured is saved
     WriteFailed,    // header, samples or close failed: the file is not a complete take
     OpenFailed,     // the output file could not be opened (or its name encoded)
     DeviceFailed,   // the capture device could not be set up

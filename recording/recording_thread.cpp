@@ -100,7 +100,7 @@ TakeOutcome capture(CaptureSource& source, const WaveFormat* format, int channel
     std::vector<int16_t> packetSamples;
     while (isRecording) {
         uint32_t packetLength = 0;
-        if (failed(source.getNextPacketSize(&packetLength))) return TakeOutcome::Saved;
+        if (failed(source.getNextPacketSize(&packetLength))) return TakeOutcome::DeviceLost;
         while (packetLength != 0 && isRecording) {
             const uint8_t* data = nullptr;
             uint32_t frames = 0;

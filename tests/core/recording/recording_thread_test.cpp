@@ -150,8 +150,8 @@ TEST_F(RecordingThread, ChannelCountIsForcedToMonoOrStereo) {
         isRecording = true;
         recordTake(path.wstring(), &w, s, MAX_TAKE_SAMPLES);
         EXPECT_EQ(s.initializedChannels, c.expected);
-        EXPECT_EQ(s.initializedFormat.dwChannelMask, 0x3Fu);  // nothing else changed
-        EXPECT_EQ(s.initializedFormat.Format.nBlockAlign, c.offered * 4);
+        EXPECT_EQ(uint32_t{s.initializedFormat.dwChannelMask}, 0x3Fu);  // nothing else changed
+        EXPECT_EQ(int{s.initializedFormat.Format.nBlockAlign}, c.offered * 4);
         EXPECT_EQ(at<uint16_t>(readFile(path), 22), c.expected);
     }
 
@@ -212,7 +212,7 @@ TEST_F(RecordingThread, SourceFailuresMidTake) {
     EXPECT_TRUE(isRecording);  // nobody pressed Stop
     EXPECT_EQ(samplesOf(readFile(path)), (std::vector<int16_t>{16383, -16383}));
     EXPECT_EQ(w.posted().back(), WM_APP_RECORDING_DONE);
-    EXPECT_EQ(lastTakeOutcome, TakeOutcome::Saved);
+    EXPECT_EQ(lastTakeOutcome, TakeOutcome::DeviceLost);
 }
 
 TEST_F(RecordingThread, UnopenablePathsShowTheBoxAndWriteNothing) {
