@@ -74,13 +74,9 @@ void MainWindow::destroyForGood() {
     QCoreApplication::exit(0);
 }
 
-bool MainWindow::event(QEvent* event) {
-    if (event->type() == QtWindowPort::postedItemEventType()) {
-        handlePostedItem();
-        return true;
-    }
-    return QWidget::event(event);
-}
+// The event itself was made on the posting thread; only Qt looks at it. The
+// item travels through the port's queue, whose mutex orders the hand-over.
+void MainWindow::customEvent(QEvent*) { handlePostedItem(); }
 
 void MainWindow::handlePostedItem() {
     std::optional<PostedItem> item = port_.takePostedItem();

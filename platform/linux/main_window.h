@@ -26,7 +26,8 @@ public:
     void destroyForGood();
 
 protected:
-    bool event(QEvent* event) override;
+    // Qt hands every event type of ours here; the posted items are the only one.
+    void customEvent(QEvent* event) override;
     // Every close request (title bar, window manager, Alt+F4) goes to the
     // core; the window closes only when the core destroys it.
     void closeEvent(QCloseEvent* event) override;

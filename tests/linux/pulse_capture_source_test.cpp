@@ -356,7 +356,7 @@ TEST_F(PulseCaptureSourceTest, ServerGoneMidTakeSavesWhatWasCaptured) {
     take.finish();
 
     EXPECT_EQ(take.endMessages(), (std::vector<uint32_t>{WM_APP_RECORDING_STARTED, WM_APP_RECORDING_DONE}));
-    EXPECT_EQ(lastTakeOutcome.load(), TakeOutcome::Saved);
+    EXPECT_EQ(lastTakeOutcome.load(), TakeOutcome::DeviceLost);
     const WavContents wav = readWav(file.string());
     ASSERT_TRUE(wav.valid);
     EXPECT_EQ(wav.sampleRate, 48000u);
