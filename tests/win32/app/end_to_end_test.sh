@@ -308,7 +308,16 @@ if start_app unwritable; then
         if box=$(wait_window '^Error$' 15); then
             text=$(probe errorbox)
             [ "$text" = "Cannot open file for writing" ] || fail "unwritable: error box says '$text'"
-            # The end-of-take message and the box race; wait for the status to change.
+            # While the box is open the window keeps answering; the take's end
+            # reaches it once the box is closed.
+            status=$(probe status)
+            case "$status" in
+            "Saved to: "*) fail "unwritable: status '$status' while the box is open" ;;
+            esac
+            eval "$(xdo getwindowgeometry --shell "$box")"
+            # The box's only button, OK, sits centred near its bottom edge.
+            xdo mousemove --window "$box" $((WIDTH / 2)) $((HEIGHT - 21)) click 1
+            wait_window_gone '^Error$' 10 || fail "unwritable: OK did not close the error box"
             status=$(probe status)
             for _ in $(seq 20); do
                 [ "$status" != "Ready" ] && [ "$status" != "Recording..." ] && break
@@ -319,10 +328,6 @@ if start_app unwritable; then
             case "$status" in
             "Saved to: "* | "Ready" | "Recording...") fail "unwritable: status '$status' after the failed open" ;;
             esac
-            eval "$(xdo getwindowgeometry --shell "$box")"
-            # The box's only button, OK, sits centred near its bottom edge.
-            xdo mousemove --window "$box" $((WIDTH / 2)) $((HEIGHT - 21)) click 1
-            wait_window_gone '^Error$' 10 || fail "unwritable: OK did not close the error box"
         else
             fail "unwritable: no error box"
         fi
