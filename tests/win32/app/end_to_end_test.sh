@@ -16,7 +16,10 @@ SCREENSHOT=$5
 
 CAPTION='Quorvel: Thread-Safe GUI 64K FFT'
 SINK=${QUORVEL_SINK:-quorvel_sink}
-TONE_HZ=1000
+# Close to 1,000 Hz but not a whole number of periods per 10 ms packet or per
+# waveform column: at exactly 1,000 Hz a lost packet would leave the sine
+# seamless and the waveform panel would sample one phase only (a flat line).
+TONE_HZ=997
 
 skip() {
     echo "skipped: $*"
