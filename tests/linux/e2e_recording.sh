@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Drives the real quorvel on an X display as a user would: mouse clicks on the
-# buttons, a path typed into the Save As dialog, a 1 kHz tone playing into the
+# buttons, a path typed into the Save As dialog, a 997 Hz tone playing into the
 # PulseAudio sink whose monitor is the default source. Checks the files the
 # takes leave behind and the program's exit code.
 #   e2e_recording.sh QUORVEL_BINARY ARTIFACTS_DIR
@@ -41,9 +41,9 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# A 1 kHz tone for the whole test, in its own process group. pacat's short
+# A 997 Hz tone (see check_wav.py) for the whole test, in its own process group. pacat's short
 # latency keeps the null sink from rendering seconds ahead of its listeners.
-setsid bash -c "sox -D -n -t raw -r 48000 -e float -b 32 -c 2 - synth 600 sine 1000 vol 0.5 |
+setsid bash -c "sox -D -n -t raw -r 48000 -e float -b 32 -c 2 - synth 600 sine 997 vol 0.5 |
     pacat --latency-msec=200 --device='$sink' --format=float32le --rate=48000 --channels=2" &
 tone_pid=$!
 

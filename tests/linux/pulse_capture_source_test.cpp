@@ -30,9 +30,11 @@ using namespace std::chrono_literals;
 
 namespace {
 
-constexpr double TONE_HZ = 1000.0;
+// Just off 1 kHz: a 1 kHz period divides the server's 10 ms fragments at
+// 48 kHz and 44.1 kHz, so a lost fragment would leave no break in the sine.
+constexpr double TONE_HZ = 997.0;
 // Rounding to 16 bits leaves a few LSB in the recurrence; one lost sample
-// of a half-scale 1 kHz tone leaves thousands.
+// of a half-scale tone near 1 kHz leaves thousands.
 constexpr double MAX_RECURRENCE_ERROR = 50.0;
 
 int run(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()); }
@@ -93,7 +95,7 @@ private:
     fs::path path_;
 };
 
-// sox writes a half-scale 1 kHz tone in the sink's own format; pacat plays it.
+// sox writes a half-scale TONE_HZ tone in the sink's own format; pacat plays it.
 // pacat's usual 2 s latency would make a null sink render 2 s ahead, so a
 // monitor stream connected afterwards would wait that long for its first
 // data; 200 ms still covers a busy machine's scheduling delays.
@@ -103,7 +105,7 @@ std::string toneCommand(const std::string& sink, const std::string& format, int 
     const std::string soxFormat = isFloat ? "-e float -b 32" : "-e signed -b 16";
     return "sox -D -n -t raw -r " + std::to_string(rate) + " " + soxFormat + " -c " +
            std::to_string(channels) + " - synth " + std::to_string(seconds) +
-           " sine 1000 vol 0.5 | pacat --latency-msec=200" + (server.empty() ? "" : " --server=" + server) +
+           " sine " + std::to_string(static_cast<int>(TONE_HZ)) + " vol 0.5 | pacat --latency-msec=200" + (server.empty() ? "" : " --server=" + server) +
            " --device=" + sink + " --format=" + format + " --rate=" + std::to_string(rate) +
            " --channels=" + std::to_string(channels);
 }
