@@ -4,7 +4,7 @@ set -euo pipefail
 packages=(
     cmake ninja-build g++ pkg-config python3
     googletest libgtest-dev libgmock-dev libbenchmark-dev libfftw3-dev
-    qt6-base-dev libpulse-dev
+    qt6-base-dev qt6-qpa-plugins libpulse-dev
     g++-mingw-w64-x86-64-posix wine wine64
     pulseaudio pulseaudio-utils sox xvfb xdotool imagemagick x11-utils
 )
