@@ -110,7 +110,7 @@ sys.exit(0 if len(data) == 44 and struct.unpack("<I", data[40:44])[0] + 44 == si
 PY
 }
 
-check() { python3 "$here/check_wav.py" "$@" || fail "$1 is not the expected take"; }
+check() { python3 "$here/../tools/check_wav.py" "$@" || fail "$1 is not the expected take"; }
 
 note "a complete take: Start, a path, the tone, Stop"
 if launch; then

@@ -1,10 +1,11 @@
 #!/usr/bin/env python3
 """Checks a take recorded from a steady sine tone.
 
-usage: check_wav.py FILE --freq HZ --min-seconds S --max-seconds S
+usage: check_wav.py FILE --min-seconds S --max-seconds S
+                    [--freq HZ] [--rate HZ] [--channels N]
 
-Fails (exit 1) unless the file is 48,000 Hz / 2 channels / 16-bit PCM with a
-well-formed 44-byte header, lasts between the given bounds, carries the tone
+Fails (exit 1) unless the file is 16-bit PCM at the given rate and channel
+count (default 48,000 Hz stereo) with a well-formed 44-byte header, lasts between the given bounds, carries the tone
 at the expected frequency and runs without a gap or a repeated stretch while
 the tone plays. Leading and trailing silence (device start-up, tone ending)
 is allowed; a break inside the tone is not.
@@ -14,9 +15,10 @@ import math
 import struct
 import sys
 
-RATE = 48000
-CHANNELS = 2
 BITS = 16
+# Just off 1 kHz: a 1 kHz period divides 10 ms packets at 48 kHz, so a lost
+# packet would leave no break in the sine.
+TONE_HZ = 997.0
 
 
 def fail(message):
@@ -24,7 +26,7 @@ def fail(message):
     sys.exit(1)
 
 
-def read_take(path):
+def read_take(path, RATE, CHANNELS):
     with open(path, "rb") as f:
         data = f.read()
     if len(data) < 44:
@@ -53,7 +55,7 @@ def read_take(path):
         fail(f"{path}: data size {data_size} is not a whole number of frames")
     count = data_size // 2
     samples = struct.unpack(f"<{count}h", data[44:44 + 2 * count])
-    return samples[0::2], samples[1::2]
+    return [samples[c::CHANNELS] for c in range(CHANNELS)]
 
 
 def tone_span(x, threshold):
@@ -65,12 +67,16 @@ def tone_span(x, threshold):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("path")
-    parser.add_argument("--freq", type=float, required=True)
+    parser.add_argument("--freq", type=float, default=TONE_HZ)
+    parser.add_argument("--rate", type=int, default=48000)
+    parser.add_argument("--channels", type=int, default=2)
     parser.add_argument("--min-seconds", type=float, required=True)
     parser.add_argument("--max-seconds", type=float, required=True)
     args = parser.parse_args()
 
-    left, right = read_take(args.path)
+    RATE = args.rate
+    channels = read_take(args.path, RATE, args.channels)
+    left = channels[0]
     seconds = len(left) / RATE
     if not args.min_seconds <= seconds <= args.max_seconds:
         fail(f"{args.path}: {seconds:.2f} s long, expected {args.min_seconds} to {args.max_seconds} s")
@@ -106,7 +112,7 @@ def main():
         where = ", ".join(f"{n / RATE:.4f} s ({r:+.0f})" for n, r in breaks[:5])
         fail(f"{args.path}: the tone breaks {len(breaks)} times (limit {limit:.0f}), first at {where}")
 
-    mismatched = sum(1 for a, b in zip(left, right) if a != b)
+    mismatched = sum(1 for other in channels[1:] for a, b in zip(left, other) if a != b)
     if mismatched:
         fail(f"{args.path}: {mismatched} frames differ between the channels of a centred tone")
 
