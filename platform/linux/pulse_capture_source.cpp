@@ -83,14 +83,14 @@ struct SourceInfoQuery {
     pa_threaded_mainloop* mainloop = nullptr;
     bool done = false;
     bool found = false;
-    pa_sample_spec spec{};
+    pa_sample_spec sampleSpec{};
 };
 
 void onSourceInfo(pa_context*, const pa_source_info* info, int eol, void* userdata) {
     auto* query = static_cast<SourceInfoQuery*>(userdata);
     if (eol == 0 && info != nullptr) {
         query->found = true;
-        query->spec = info->sample_spec;
+        query->sampleSpec = info->sample_spec;
         return;
     }
     query->done = true;
@@ -174,11 +174,11 @@ public:
         if (!runOperationLocked(pa_context_get_source_info_by_name(
                                     context_, server.defaultSource.c_str(), onSourceInfo, &source),
                                 source.done) ||
-            !source.found || !pa_sample_spec_valid(&source.spec)) {
+            !source.found || !pa_sample_spec_valid(&source.sampleSpec)) {
             return FAILURE;
         }
         sourceName_ = server.defaultSource;
-        sourceSpec_ = source.spec;
+        sourceSpec_ = source.sampleSpec;
         return OK;
     }
 
@@ -212,34 +212,34 @@ public:
     // the block alignment may still describe the source's own channel count.
     Status initialize(const WaveFormat* format, int64_t bufferDuration) override {
         if (context_ == nullptr || stream_ != nullptr || format == nullptr) return FAILURE;
-        pa_sample_spec spec{};
+        pa_sample_spec sampleSpec{};
         if (isFormatFloat32(format)) {
-            spec.format = PA_SAMPLE_FLOAT32LE;
+            sampleSpec.format = PA_SAMPLE_FLOAT32LE;
         } else if (isFormatPCM16(format)) {
-            spec.format = PA_SAMPLE_S16LE;
+            sampleSpec.format = PA_SAMPLE_S16LE;
         } else {
             return FAILURE;
         }
-        spec.rate = format->nSamplesPerSec;
-        spec.channels = static_cast<uint8_t>(format->nChannels);
-        if (format->nChannels > PA_CHANNELS_MAX || !pa_sample_spec_valid(&spec)) return FAILURE;
+        sampleSpec.rate = format->nSamplesPerSec;
+        sampleSpec.channels = static_cast<uint8_t>(format->nChannels);
+        if (format->nChannels > PA_CHANNELS_MAX || !pa_sample_spec_valid(&sampleSpec)) return FAILURE;
         pa_channel_map map{};
-        if (pa_channel_map_init_auto(&map, spec.channels, PA_CHANNEL_MAP_DEFAULT) == nullptr) {
+        if (pa_channel_map_init_auto(&map, sampleSpec.channels, PA_CHANNEL_MAP_DEFAULT) == nullptr) {
             return FAILURE;
         }
 
         const int64_t duration = bufferDuration > 0 ? bufferDuration : HUNDRED_NS_PER_SECOND;
-        const uint64_t frameBytes = pa_frame_size(&spec);
-        const uint64_t bufferFrames = static_cast<uint64_t>(duration) * spec.rate / HUNDRED_NS_PER_SECOND;
+        const uint64_t frameBytes = pa_frame_size(&sampleSpec);
+        const uint64_t bufferFrames = static_cast<uint64_t>(duration) * sampleSpec.rate / HUNDRED_NS_PER_SECOND;
         bufferAttr_.maxlength = static_cast<uint32_t>(std::max<uint64_t>(bufferFrames, 1) * frameBytes);
         bufferAttr_.fragsize = static_cast<uint32_t>(
-            std::max<uint64_t>(uint64_t{spec.rate} * FRAGMENT_MS / 1000, 1) * frameBytes);
+            std::max<uint64_t>(uint64_t{sampleSpec.rate} * FRAGMENT_MS / 1000, 1) * frameBytes);
         bufferAttr_.tlength = static_cast<uint32_t>(-1);
         bufferAttr_.prebuf = static_cast<uint32_t>(-1);
         bufferAttr_.minreq = static_cast<uint32_t>(-1);
 
         MainloopLock lock(mainloop_);
-        stream_ = pa_stream_new(context_, "Quorvel capture", &spec, &map);
+        stream_ = pa_stream_new(context_, "Quorvel capture", &sampleSpec, &map);
         if (stream_ == nullptr) return FAILURE;
         pa_stream_set_state_callback(stream_, onStreamState, mainloop_);
         frameBytes_ = frameBytes;
