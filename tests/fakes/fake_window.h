@@ -2,12 +2,14 @@
 // A window port that records what the core asked of it. postMessage and
 // showErrorBox may come from any thread; the rest from the test's thread.
 #include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "app/messages.h"
 #include "app/window_port.h"
 
 class FakeWindow : public WindowPort {
@@ -44,10 +46,18 @@ public:
         std::lock_guard<std::mutex> lock(mutex_);
         return errorBoxes_;
     }
-    // Waits until `message` has been posted at least once.
-    void waitFor(uint32_t message) {
+    // Posts other than the many repaint requests: a take's lifecycle.
+    std::vector<uint32_t> lifecyclePosts() const {
+        std::vector<uint32_t> out;
+        for (uint32_t m : posted())
+            if (m != WM_APP_UPDATE_VISUALS) out.push_back(m);
+        return out;
+    }
+    // Waits until `message` has been posted at least once; false if it was
+    // not within `limit`, so a missing post fails a test instead of hanging it.
+    bool waitFor(uint32_t message, std::chrono::milliseconds limit = std::chrono::seconds(10)) {
         std::unique_lock<std::mutex> lock(mutex_);
-        changed_.wait(lock, [&] {
+        return changed_.wait_for(lock, limit, [&] {
             return std::find(posted_.begin(), posted_.end(), message) != posted_.end();
         });
     }

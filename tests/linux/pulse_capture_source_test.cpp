@@ -10,7 +10,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <memory>
-#include <mutex>
 #include <fstream>
 #include <string>
 #include <thread>
@@ -19,10 +18,9 @@
 #include "app/messages.h"
 #include "app/shared_state.h"
 #include "child_process.h"
-#include "fake_window.h"
 #include "platform/linux/pulse_capture_source.h"
-#include "recording/recording_thread.h"
 #include "shared_state_reset.h"
+#include "threaded_take.h"
 #include "wav_analysis.h"
 
 namespace fs = std::filesystem;
@@ -109,68 +107,6 @@ std::string toneCommand(const std::string& sink, const std::string& format, int 
            " --device=" + sink + " --format=" + format + " --rate=" + std::to_string(rate) +
            " --channels=" + std::to_string(channels);
 }
-
-// One take on its own thread, as the window's Start runs it.
-class Take {
-public:
-    explicit Take(const fs::path& file) {
-        {
-            // As Start does, so the history shows only this take.
-            std::lock_guard<std::mutex> lock(waveformMutex);
-            waveformBufferL.clear();
-        }
-        hwndMain = &window;
-        isRecording = true;
-        thread_ = std::thread(recordAudioToWav, file.wstring(), &window, makePulseCaptureSource());
-    }
-    ~Take() { finish(); }
-
-    // Waits for one of the take's end-or-start messages; false on timeout.
-    bool waitFor(uint32_t message, std::chrono::milliseconds limit = 10s) {
-        const auto deadline = std::chrono::steady_clock::now() + limit;
-        while (std::chrono::steady_clock::now() < deadline) {
-            for (uint32_t posted : window.posted()) {
-                if (posted == message) return true;
-            }
-            std::this_thread::sleep_for(10ms);
-        }
-        return false;
-    }
-
-    // Waits until the display history holds `samples` samples: the server
-    // may take a moment to deliver the first data of a new stream.
-    bool waitForHistory(size_t samples, std::chrono::milliseconds limit = 5s) {
-        const auto deadline = std::chrono::steady_clock::now() + limit;
-        while (std::chrono::steady_clock::now() < deadline) {
-            {
-                std::lock_guard<std::mutex> lock(waveformMutex);
-                if (waveformBufferL.size() >= samples) return true;
-            }
-            std::this_thread::sleep_for(10ms);
-        }
-        return false;
-    }
-
-    // Stop, as the window's Stop does, and wait for the thread's end.
-    void finish() {
-        isRecording = false;
-        if (thread_.joinable()) thread_.join();
-    }
-
-    // The posted messages without the many WM_APP_UPDATE_VISUALS.
-    std::vector<uint32_t> endMessages() const {
-        std::vector<uint32_t> out;
-        for (uint32_t message : window.posted()) {
-            if (message != WM_APP_UPDATE_VISUALS) out.push_back(message);
-        }
-        return out;
-    }
-
-    FakeWindow window;
-
-private:
-    std::thread thread_;
-};
 
 // The tone must be unbroken from its first loud sample to the end of the take.
 void expectUnbrokenTone(const WavContents& wav, const std::string& what) {
@@ -291,8 +227,8 @@ TEST_F(PulseCaptureSourceTest, RecordsAnUnbrokenToneInTheDefaultSourcesFormat) {
 
         const fs::path file = dir_.path() / (sink + ".wav");
         const auto begin = std::chrono::steady_clock::now();
-        Take take(file);
-        ASSERT_TRUE(take.waitFor(WM_APP_RECORDING_STARTED));
+        ThreadedTake take(file, makePulseCaptureSource());
+        ASSERT_TRUE(take.window.waitFor(WM_APP_RECORDING_STARTED));
         // A null sink that was idle may render up to 2 s ahead before it
         // notices a new listener, so a take's first data can come late;
         // record until a second of it has arrived.
@@ -300,7 +236,7 @@ TEST_F(PulseCaptureSourceTest, RecordsAnUnbrokenToneInTheDefaultSourcesFormat) {
         take.finish();
         const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
 
-        EXPECT_EQ(take.endMessages(), (std::vector<uint32_t>{WM_APP_RECORDING_STARTED, WM_APP_RECORDING_DONE}));
+        EXPECT_EQ(take.window.lifecyclePosts(), (std::vector<uint32_t>{WM_APP_RECORDING_STARTED, WM_APP_RECORDING_DONE}));
         EXPECT_EQ(lastTakeOutcome.load(), TakeOutcome::Saved);
         const WavContents wav = readWav(file.string());
         ASSERT_TRUE(wav.valid);
@@ -329,10 +265,10 @@ TEST_F(PulseCaptureSourceTest, SetupFailureCreatesNoFile) {
         SCOPED_TRACE(c.name);
         ScopedEnv env("PULSE_SERVER", c.server);
         const fs::path file = dir_.path() / "never.wav";
-        Take take(file);
-        ASSERT_TRUE(take.waitFor(WM_APP_RECORDING_FAILED));
+        ThreadedTake take(file, makePulseCaptureSource());
+        ASSERT_TRUE(take.window.waitFor(WM_APP_RECORDING_FAILED));
         take.finish();
-        EXPECT_EQ(take.endMessages(), std::vector<uint32_t>{WM_APP_RECORDING_FAILED});
+        EXPECT_EQ(take.window.lifecyclePosts(), std::vector<uint32_t>{WM_APP_RECORDING_FAILED});
         EXPECT_EQ(lastTakeOutcome.load(), TakeOutcome::DeviceFailed);
         EXPECT_TRUE(take.window.errorBoxes().empty());
         EXPECT_FALSE(recordingThreadActive.load());
@@ -349,15 +285,15 @@ TEST_F(PulseCaptureSourceTest, ServerGoneMidTakeSavesWhatWasCaptured) {
     std::this_thread::sleep_for(500ms);
 
     const fs::path file = dir_.path() / "cut short.wav";
-    Take take(file);
-    ASSERT_TRUE(take.waitFor(WM_APP_RECORDING_STARTED));
+    ThreadedTake take(file, makePulseCaptureSource());
+    ASSERT_TRUE(take.window.waitFor(WM_APP_RECORDING_STARTED));
     ASSERT_TRUE(take.waitForHistory(48000 / 2));
     server.kill();
     // Nobody presses Stop: the take must end by itself.
-    ASSERT_TRUE(take.waitFor(WM_APP_RECORDING_DONE, 5s));
+    ASSERT_TRUE(take.window.waitFor(WM_APP_RECORDING_DONE, 5s));
     take.finish();
 
-    EXPECT_EQ(take.endMessages(), (std::vector<uint32_t>{WM_APP_RECORDING_STARTED, WM_APP_RECORDING_DONE}));
+    EXPECT_EQ(take.window.lifecyclePosts(), (std::vector<uint32_t>{WM_APP_RECORDING_STARTED, WM_APP_RECORDING_DONE}));
     EXPECT_EQ(lastTakeOutcome.load(), TakeOutcome::DeviceLost);
     const WavContents wav = readWav(file.string());
     ASSERT_TRUE(wav.valid);
