@@ -46,7 +46,7 @@ protected:
     void pumpUntil(uint32_t until) {
         for (;;) {
             if (queue.empty()) {
-                window.waitFor(until);
+                ASSERT_TRUE(window.waitFor(until)) << "message " << until << " never came";
                 for (uint32_t m : window.takePosted()) queue.push_back(m);
             }
             while (!queue.empty()) {
@@ -149,7 +149,7 @@ TEST_F(Commands, EndOfTakeHandledInsideTheNextStartsDialog) {
     onCommand(window, IDC_STOP);
     // The thread has finished, but its end-of-take message is still queued
     // when the user presses Start; the dialog's own loop delivers it.
-    window.waitFor(WM_APP_RECORDING_DONE);
+    ASSERT_TRUE(window.waitFor(WM_APP_RECORDING_DONE));
     while (recordingThreadActive) std::this_thread::yield();
     window.duringDialog = [this] { pumpUntil(WM_APP_RECORDING_DONE); };
     window.dialogAnswer = (dir / "second.wav").wstring();

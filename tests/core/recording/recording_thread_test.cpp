@@ -54,13 +54,6 @@ protected:
         isRecording = true;
         recordTake(path.wstring(), &window, source, limit);
     }
-    // Posts without the repaint requests.
-    std::vector<uint32_t> lifecyclePosts() const {
-        std::vector<uint32_t> out;
-        for (uint32_t m : window.posted())
-            if (m != WM_APP_UPDATE_VISUALS) out.push_back(m);
-        return out;
-    }
     size_t updatePosts() const {
         size_t n = 0;
         for (uint32_t m : window.posted()) n += m == WM_APP_UPDATE_VISUALS;
@@ -120,7 +113,7 @@ TEST_F(RecordingThread, StereoFloatTakeBecomesA16BitFileAndPostsInOrder) {
     EXPECT_EQ(at<uint32_t>(wav, 40), 12u);
     EXPECT_EQ(samplesOf(wav), (std::vector<int16_t>{16383, -16383, 32767, -32767, 8191, 0}));
 
-    EXPECT_EQ(lifecyclePosts(), (std::vector<uint32_t>{WM_APP_RECORDING_STARTED, WM_APP_RECORDING_DONE}));
+    EXPECT_EQ(window.lifecyclePosts(), (std::vector<uint32_t>{WM_APP_RECORDING_STARTED, WM_APP_RECORDING_DONE}));
     EXPECT_EQ(window.posted().front(), WM_APP_RECORDING_STARTED);
     EXPECT_EQ(updatePosts(), 3u);  // the empty packet included
     EXPECT_EQ(source.releasedFrames, (std::vector<uint32_t>{2, 0, 1}));

@@ -76,7 +76,7 @@ TEST_F(Spectrum, WorkerAnalysesQueuedBlocksAndStopsCleanly) {
     globalSampleRate = 44100;
     startSpectrumWorker();
     EXPECT_TRUE(pushFftBlock(tone(1000.0, 44100, FFT_SIZE)));
-    window.waitFor(WM_APP_UPDATE_VISUALS);
+    ASSERT_TRUE(window.waitFor(WM_APP_UPDATE_VISUALS));
     EXPECT_EQ(dominantFreqHz.load(), 999.9481201171875f);
     stopSpectrumWorker();  // waits on an empty queue: must wake and end
     EXPECT_FALSE(fftThread.joinable());
