@@ -106,8 +106,6 @@ bool onAppMessage(WindowPort& window, uint32_t message) {
         window.setStatusText(L"Recording...");
         return true;
     case WM_APP_RECORDING_DONE:
-        finishTake(window, takeEndStatus());
-        return true;
     case WM_APP_RECORDING_FAILED:
         finishTake(window, takeEndStatus());
         return true;

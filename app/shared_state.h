@@ -24,13 +24,13 @@ constexpr size_t MAX_WAVEFORM_SIZE = 65536;  // samples kept in the display hist
 // How the last take ended, written by the recording thread before it posts
 // WM_APP_RECORDING_DONE or WM_APP_RECORDING_FAILED, read by the window then.
 enum class TakeOutcome : int {
-    Saved,          // the whole take is in the file
-    SizeLimit,      // ended at the largest size a WAV header can describe; saved
-    OutOfMemory,    // memory ran out while the take grew; what was captured is saved
-    DeviceLost,     // the capture device or sound server went away; what was captured is saved
-    WriteFailed,    // header, samples or close failed: the file is not a complete take
-    OpenFailed,     // the output file could not be opened (or its name encoded)
-    DeviceFailed,   // the capture device could not be set up
+    Saved,         // the whole take is in the file
+    SizeLimit,     // ended at the largest size a WAV header can describe; saved
+    OutOfMemory,   // memory ran out while the take grew; what was captured is saved
+    DeviceLost,    // the capture device or sound server went away; what was captured is saved
+    WriteFailed,   // header, samples or close failed: the file is not a complete take
+    OpenFailed,    // the output file could not be opened (or its name encoded)
+    DeviceFailed,  // the capture device could not be set up
 };
 
 // Written by the recording thread once per take, before it starts the worker

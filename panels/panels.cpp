@@ -92,8 +92,7 @@ bool drawSpectrum(Canvas& canvas, const Rect& rect) {
         for (size_t j = start; j < start + step; ++j) sum += bins[j];
         const float average = sum / static_cast<float>(step);
         const int32_t x = rect.left + k;
-        const int32_t y =
-            rect.top + static_cast<int32_t>(static_cast<float>(height - 2) * (1.0f - average));
+        const int32_t y = rect.top + static_cast<int32_t>(static_cast<float>(height - 2) * (1.0f - average));
         if (k == 0)
             canvas.moveTo(x, y);
         else

@@ -42,8 +42,7 @@ void feedLiveAnalysis(const std::vector<int16_t>& packetSamples, int channels,
         std::lock_guard<std::mutex> lock(waveformMutex);
         waveformBufferL.insert(waveformBufferL.end(), left.begin(), left.end());
         if (waveformBufferL.size() > MAX_WAVEFORM_SIZE)
-            waveformBufferL.erase(waveformBufferL.begin(),
-                                  waveformBufferL.end() - MAX_WAVEFORM_SIZE);
+            waveformBufferL.erase(waveformBufferL.begin(), waveformBufferL.end() - MAX_WAVEFORM_SIZE);
 
         if (waveformBufferL.size() >= FFT_SIZE && now - lastFFT >= FFT_INTERVAL) {
             std::vector<int16_t> block(waveformBufferL.end() - FFT_SIZE, waveformBufferL.end());

@@ -95,8 +95,8 @@ void release(CaptureSource& source, Obtained& got) {
 
 // Polls the source until isRecording falls, the source fails, or the take
 // cannot grow any further. Returns how capture ended.
-TakeOutcome capture(CaptureSource& source, const WaveFormat* format, int channels,
-                    WindowPort* window, std::vector<int16_t>& take, uint64_t maxTakeSamples) {
+TakeOutcome capture(CaptureSource& source, const WaveFormat* format, int channels, WindowPort* window,
+                    std::vector<int16_t>& take, uint64_t maxTakeSamples) {
     std::vector<int16_t> packetSamples;
     while (isRecording) {
         uint32_t packetLength = 0;
@@ -138,8 +138,7 @@ TakeOutcome capture(CaptureSource& source, const WaveFormat* format, int channel
     return TakeOutcome::Saved;
 }
 
-bool writeTake(std::ofstream& file, uint32_t sampleRate, int channels,
-               const std::vector<int16_t>& take) {
+bool writeTake(std::ofstream& file, uint32_t sampleRate, int channels, const std::vector<int16_t>& take) {
     const uint64_t dataSize = take.size() * sizeof(int16_t);
     writeWavHeader(file, static_cast<int32_t>(sampleRate), 16, channels, dataSize);
     if (dataSize != 0)
@@ -200,8 +199,7 @@ void recordTake(const std::wstring& path, WindowPort* window, CaptureSource& sou
             window->postMessage(WM_APP_RECORDING_STARTED);
             std::call_once(lastFftInitialised, [] { lastFFT = std::chrono::steady_clock::now(); });
 
-            TakeOutcome outcome =
-                capture(source, got.mixFormat, channels, window, take, maxTakeSamples);
+            TakeOutcome outcome = capture(source, got.mixFormat, channels, window, take, maxTakeSamples);
             source.stop();
             if (!writeTake(file, sampleRate, channels, take)) outcome = TakeOutcome::WriteFailed;
             lastTakeOutcome = outcome;

@@ -21,5 +21,4 @@ std::string ws2s(const std::wstring& text);
 void recordAudioToWav(std::wstring path, WindowPort* window, std::unique_ptr<CaptureSource> source);
 
 // The same with a chosen size limit in samples (tests use a small one).
-void recordTake(const std::wstring& path, WindowPort* window, CaptureSource& source,
-                uint64_t maxTakeSamples);
+void recordTake(const std::wstring& path, WindowPort* window, CaptureSource& source, uint64_t maxTakeSamples);

@@ -13,15 +13,13 @@ const FormatGuid& subFormatOf(const WaveFormat* format) {
 bool isFormatFloat32(const WaveFormat* format) {
     if (format->wFormatTag == WAVE_FORMAT_IEEE_FLOAT && format->wBitsPerSample == 32) return true;
     return format->wFormatTag == WAVE_FORMAT_EXTENSIBLE &&
-           IsEqualGUID(subFormatOf(format), KSDATAFORMAT_SUBTYPE_IEEE_FLOAT) &&
-           format->wBitsPerSample == 32;
+           IsEqualGUID(subFormatOf(format), KSDATAFORMAT_SUBTYPE_IEEE_FLOAT) && format->wBitsPerSample == 32;
 }
 
 bool isFormatPCM16(const WaveFormat* format) {
     if (format->wFormatTag == WAVE_FORMAT_PCM && format->wBitsPerSample == 16) return true;
     return format->wFormatTag == WAVE_FORMAT_EXTENSIBLE &&
-           IsEqualGUID(subFormatOf(format), KSDATAFORMAT_SUBTYPE_PCM) &&
-           format->wBitsPerSample == 16;
+           IsEqualGUID(subFormatOf(format), KSDATAFORMAT_SUBTYPE_PCM) && format->wBitsPerSample == 16;
 }
 
 int16_t floatToPCM16(float x) {

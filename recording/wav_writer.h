@@ -10,7 +10,7 @@ struct WAVHeader {
     uint32_t riffSize;  // dataSize + 36
     char waveTag[4];
     char fmtTag[4];
-    uint32_t fmtSize;  // 16
+    uint32_t fmtSize;      // 16
     uint16_t audioFormat;  // 1 = integer PCM
     uint16_t numChannels;
     uint32_t sampleRate;
@@ -29,5 +29,5 @@ static_assert(sizeof(WAVHeader) == 44);
 constexpr uint64_t MAX_WAV_DATA_BYTES = 0xFFFFFFFFull - 36;
 
 // Writes the 44 header bytes at the stream's position in one write; no flush.
-void writeWavHeader(std::ostream& file, int32_t sampleRate, int32_t bitsPerSample,
-                    int32_t channels, uint64_t dataSize);
+void writeWavHeader(std::ostream& file, int32_t sampleRate, int32_t bitsPerSample, int32_t channels,
+                    uint64_t dataSize);

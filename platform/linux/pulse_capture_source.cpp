@@ -164,15 +164,14 @@ public:
 
         ServerInfoQuery server;
         server.mainloop = mainloop_;
-        if (!runOperationLocked(pa_context_get_server_info(context_, onServerInfo, &server),
-                                server.done) ||
+        if (!runOperationLocked(pa_context_get_server_info(context_, onServerInfo, &server), server.done) ||
             server.defaultSource.empty()) {
             return FAILURE;
         }
         SourceInfoQuery source;
         source.mainloop = mainloop_;
-        if (!runOperationLocked(pa_context_get_source_info_by_name(
-                                    context_, server.defaultSource.c_str(), onSourceInfo, &source),
+        if (!runOperationLocked(pa_context_get_source_info_by_name(context_, server.defaultSource.c_str(),
+                                                                   onSourceInfo, &source),
                                 source.done) ||
             !source.found || !pa_sample_spec_valid(&source.sampleSpec)) {
             return FAILURE;
@@ -230,7 +229,8 @@ public:
 
         const int64_t duration = bufferDuration > 0 ? bufferDuration : HUNDRED_NS_PER_SECOND;
         const uint64_t frameBytes = pa_frame_size(&sampleSpec);
-        const uint64_t bufferFrames = static_cast<uint64_t>(duration) * sampleSpec.rate / HUNDRED_NS_PER_SECOND;
+        const uint64_t bufferFrames =
+            static_cast<uint64_t>(duration) * sampleSpec.rate / HUNDRED_NS_PER_SECOND;
         bufferAttr_.maxlength = static_cast<uint32_t>(std::max<uint64_t>(bufferFrames, 1) * frameBytes);
         bufferAttr_.fragsize = static_cast<uint32_t>(
             std::max<uint64_t>(uint64_t{sampleSpec.rate} * FRAGMENT_MS / 1000, 1) * frameBytes);
@@ -252,8 +252,8 @@ public:
     Status start() override {
         if (stream_ == nullptr || connected_) return FAILURE;
         MainloopLock lock(mainloop_);
-        if (pa_stream_connect_record(stream_, sourceName_.c_str(), &bufferAttr_,
-                                     PA_STREAM_ADJUST_LATENCY) < 0) {
+        if (pa_stream_connect_record(stream_, sourceName_.c_str(), &bufferAttr_, PA_STREAM_ADJUST_LATENCY) <
+            0) {
             return FAILURE;
         }
         connected_ = true;
@@ -392,18 +392,16 @@ private:
 
     pa_threaded_mainloop* mainloop_ = nullptr;
     pa_context* context_ = nullptr;
-    std::string sourceName_;          // empty until the default source is known
+    std::string sourceName_;  // empty until the default source is known
     pa_sample_spec sourceSpec_{};
     pa_stream* stream_ = nullptr;
     pa_buffer_attr bufferAttr_{};
-    size_t frameBytes_ = 0;           // of the stream, not of the source
-    bool connected_ = false;          // pa_stream_connect_record succeeded
-    bool peeked_ = false;             // a fragment is held until releaseBuffer
+    size_t frameBytes_ = 0;   // of the stream, not of the source
+    bool connected_ = false;  // pa_stream_connect_record succeeded
+    bool peeked_ = false;     // a fragment is held until releaseBuffer
     std::vector<uint8_t> silence_ = std::vector<uint8_t>(1, 0);
 };
 
 }  // namespace
 
-std::unique_ptr<CaptureSource> makePulseCaptureSource() {
-    return std::make_unique<PulseCaptureSource>();
-}
+std::unique_ptr<CaptureSource> makePulseCaptureSource() { return std::make_unique<PulseCaptureSource>(); }

@@ -53,7 +53,9 @@ std::optional<PostedItem> QtWindowPort::takePostedItem() {
     return item;
 }
 
-void QtWindowPort::setStatusText(const std::wstring& text) { window_.setStatusText(QString::fromStdWString(text)); }
+void QtWindowPort::setStatusText(const std::wstring& text) {
+    window_.setStatusText(QString::fromStdWString(text));
+}
 
 void QtWindowPort::enableButton(int controlId, bool enabled) { window_.enableButton(controlId, enabled); }
 

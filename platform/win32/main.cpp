@@ -35,7 +35,8 @@ LPSTR commandLineArguments() {
 
 }  // namespace
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previousInstance*/, LPSTR /*commandLine*/, int showCommand) {
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previousInstance*/, LPSTR /*commandLine*/,
+                   int showCommand) {
     // Lives until the loop ends; by then WM_DESTROY has joined every thread that posts to it.
     Win32WindowPort mainWindow;
     captureSourceFactory = makeWasapiCaptureSource;
@@ -62,6 +63,7 @@ int main() {
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     GetStartupInfoW(&startup);
-    const int showCommand = (startup.dwFlags & STARTF_USESHOWWINDOW) != 0 ? startup.wShowWindow : SW_SHOWDEFAULT;
+    const int showCommand =
+        (startup.dwFlags & STARTF_USESHOWWINDOW) != 0 ? startup.wShowWindow : SW_SHOWDEFAULT;
     return WinMain(GetModuleHandleW(nullptr), nullptr, commandLineArguments(), showCommand);
 }

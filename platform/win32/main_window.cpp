@@ -34,10 +34,11 @@ HWND createControl(HWND parent, const wchar_t* className, const wchar_t* text, D
 void createControls(HWND window) {
     hwndStart = createControl(window, L"BUTTON", L"Start Recording", CHILD_STYLE | BS_PUSHBUTTON, 20, 20, 140,
                               30, IDC_START);
-    hwndStop = createControl(window, L"BUTTON", L"Stop", CHILD_STYLE | BS_PUSHBUTTON, 180, 20, 80, 30, IDC_STOP);
+    hwndStop =
+        createControl(window, L"BUTTON", L"Stop", CHILD_STYLE | BS_PUSHBUTTON, 180, 20, 80, 30, IDC_STOP);
     hwndStatus = createControl(window, L"STATIC", L"Ready", CHILD_STYLE | SS_LEFT, 20, 60, 340, 20, 0);
-    hwndVolumeMeter =
-        createControl(window, L"STATIC", nullptr, CHILD_STYLE | SS_OWNERDRAW, 20, 90, 340, 20, IDC_VOLUME_METER);
+    hwndVolumeMeter = createControl(window, L"STATIC", nullptr, CHILD_STYLE | SS_OWNERDRAW, 20, 90, 340, 20,
+                                    IDC_VOLUME_METER);
     hwndWaveform =
         createControl(window, L"STATIC", nullptr, CHILD_STYLE | SS_OWNERDRAW, 20, 120, 340, 40, IDC_WAVEFORM);
     hwndSpectrum =
@@ -83,8 +84,8 @@ void registerMainWindowClass(HINSTANCE instance) {
 }
 
 HWND createMainWindow(HINSTANCE instance) {
-    return CreateWindowExW(0, WINDOW_CLASS_NAME, WINDOW_CAPTION, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
-                           WINDOW_WIDTH, WINDOW_HEIGHT, nullptr, nullptr, instance, nullptr);
+    return CreateWindowExW(0, WINDOW_CLASS_NAME, WINDOW_CAPTION, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
+                           CW_USEDEFAULT, WINDOW_WIDTH, WINDOW_HEIGHT, nullptr, nullptr, instance, nullptr);
 }
 
 LRESULT CALLBACK WndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {

@@ -40,10 +40,8 @@ static_assert(offsetof(WaveFormat, nBlockAlign) == offsetof(WAVEFORMATEX, nBlock
 static_assert(offsetof(WaveFormat, wBitsPerSample) == offsetof(WAVEFORMATEX, wBitsPerSample));
 static_assert(offsetof(WaveFormat, cbSize) == offsetof(WAVEFORMATEX, cbSize));
 static_assert(sizeof(WaveFormatExtensible) == sizeof(WAVEFORMATEXTENSIBLE));
-static_assert(offsetof(WaveFormatExtensible, wValidBitsPerSample) ==
-              offsetof(WAVEFORMATEXTENSIBLE, Samples));
-static_assert(offsetof(WaveFormatExtensible, dwChannelMask) ==
-              offsetof(WAVEFORMATEXTENSIBLE, dwChannelMask));
+static_assert(offsetof(WaveFormatExtensible, wValidBitsPerSample) == offsetof(WAVEFORMATEXTENSIBLE, Samples));
+static_assert(offsetof(WaveFormatExtensible, dwChannelMask) == offsetof(WAVEFORMATEXTENSIBLE, dwChannelMask));
 static_assert(offsetof(WaveFormatExtensible, SubFormat) == offsetof(WAVEFORMATEXTENSIBLE, SubFormat));
 static_assert(sizeof(FormatGuid) == sizeof(GUID));
 static_assert(sizeof(Status) == sizeof(HRESULT));
@@ -86,8 +84,7 @@ Status WasapiCaptureSource::getDefaultCaptureEndpoint() {
 }
 
 Status WasapiCaptureSource::activateAudioClient() {
-    return device_->Activate(IID_IAudioClient, CLSCTX_ALL, nullptr,
-                             reinterpret_cast<void**>(&audioClient_));
+    return device_->Activate(IID_IAudioClient, CLSCTX_ALL, nullptr, reinterpret_cast<void**>(&audioClient_));
 }
 
 Status WasapiCaptureSource::getMixFormat(WaveFormat** format) {
@@ -105,8 +102,7 @@ Status WasapiCaptureSource::initialize(const WaveFormat* format, int64_t bufferD
 }
 
 Status WasapiCaptureSource::getCaptureService() {
-    return audioClient_->GetService(IID_IAudioCaptureClient,
-                                    reinterpret_cast<void**>(&captureClient_));
+    return audioClient_->GetService(IID_IAudioCaptureClient, reinterpret_cast<void**>(&captureClient_));
 }
 
 Status WasapiCaptureSource::start() { return audioClient_->Start(); }

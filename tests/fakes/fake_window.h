@@ -57,9 +57,8 @@ public:
     // not within `limit`, so a missing post fails a test instead of hanging it.
     bool waitFor(uint32_t message, std::chrono::milliseconds limit = std::chrono::seconds(10)) {
         std::unique_lock<std::mutex> lock(mutex_);
-        return changed_.wait_for(lock, limit, [&] {
-            return std::find(posted_.begin(), posted_.end(), message) != posted_.end();
-        });
+        return changed_.wait_for(
+            lock, limit, [&] { return std::find(posted_.begin(), posted_.end(), message) != posted_.end(); });
     }
     // Hands over (and forgets) what was posted so far, like a message loop would.
     std::vector<uint32_t> takePosted() {

@@ -12,8 +12,8 @@ public:
     void fillRect(const Rect& r, Color c) override { add("fill " + rect(r) + " " + color(c)); }
     void selectPen(PenStyle style, int width, Color c) override {
         ++pensAlive;
-        add(std::string("pen ") + (style == PenStyle::Dot ? "dot " : "solid ") +
-            std::to_string(width) + " " + color(c));
+        add(std::string("pen ") + (style == PenStyle::Dot ? "dot " : "solid ") + std::to_string(width) + " " +
+            color(c));
     }
     void restorePen() override {
         --pensAlive;
@@ -31,9 +31,7 @@ public:
 private:
     void add(std::string op) { ops.push_back(std::move(op)); }
     static std::string point(int32_t x, int32_t y) { return std::to_string(x) + "," + std::to_string(y); }
-    static std::string rect(const Rect& r) {
-        return point(r.left, r.top) + "-" + point(r.right, r.bottom);
-    }
+    static std::string rect(const Rect& r) { return point(r.left, r.top) + "-" + point(r.right, r.bottom); }
     static std::string color(Color c) {
         return "rgb(" + std::to_string(c.r) + "," + std::to_string(c.g) + "," + std::to_string(c.b) + ")";
     }

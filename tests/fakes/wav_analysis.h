@@ -20,20 +20,24 @@ struct WavContents {
 inline WavContents readWav(const std::string& path) {
     WavContents wav;
     std::ifstream file(path, std::ios::binary);
-    const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(file)),
+                                     std::istreambuf_iterator<char>());
     if (bytes.size() < 44) return wav;
     auto u16 = [&](size_t at) { return static_cast<uint16_t>(bytes[at] | bytes[at + 1] << 8); };
-    auto u32 = [&](size_t at) { return static_cast<uint32_t>(u16(at) | static_cast<uint32_t>(u16(at + 2)) << 16); };
+    auto u32 = [&](size_t at) {
+        return static_cast<uint32_t>(u16(at) | static_cast<uint32_t>(u16(at + 2)) << 16);
+    };
     const uint32_t dataSize = u32(40);
     wav.channels = u16(22);
     wav.sampleRate = u32(24);
     wav.valid = std::memcmp(bytes.data(), "RIFF", 4) == 0 && std::memcmp(&bytes[8], "WAVEfmt ", 8) == 0 &&
                 std::memcmp(&bytes[36], "data", 4) == 0 && u32(4) == dataSize + 36 && u32(16) == 16 &&
-                u16(20) == 1 && u16(34) == 16 && wav.channels != 0 &&
-                u16(32) == wav.channels * 2 && u32(28) == wav.sampleRate * wav.channels * 2 &&
-                bytes.size() == 44 + size_t{dataSize} && dataSize % (wav.channels * 2u) == 0;
+                u16(20) == 1 && u16(34) == 16 && wav.channels != 0 && u16(32) == wav.channels * 2 &&
+                u32(28) == wav.sampleRate * wav.channels * 2 && bytes.size() == 44 + size_t{dataSize} &&
+                dataSize % (wav.channels * 2u) == 0;
     wav.samples.resize(dataSize / 2);
-    if (dataSize != 0 && bytes.size() >= 44 + size_t{dataSize}) std::memcpy(wav.samples.data(), &bytes[44], dataSize);
+    if (dataSize != 0 && bytes.size() >= 44 + size_t{dataSize})
+        std::memcpy(wav.samples.data(), &bytes[44], dataSize);
     return wav;
 }
 

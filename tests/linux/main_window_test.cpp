@@ -71,8 +71,9 @@ private:
             dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(path_);
             static_cast<QDialog*>(dialog)->accept();  // runs QFileDialog's own checks
         } else if (auto* box = qobject_cast<QMessageBox*>(modal)) {
-            errorBoxes.push_back(box->windowTitle() + QStringLiteral(": ") + box->text() +
-                                 (box->icon() == QMessageBox::Critical ? QString() : QStringLiteral(" (no error icon)")));
+            errorBoxes.push_back(
+                box->windowTitle() + QStringLiteral(": ") + box->text() +
+                (box->icon() == QMessageBox::Critical ? QString() : QStringLiteral(" (no error icon)")));
             box->accept();
         }
     }
@@ -110,7 +111,7 @@ TEST_F(MainWindowTest, ControlsSitAtTheirFixedPlacesWhateverTheWindowSize) {
     EXPECT_EQ(statusLine(w)->text(), QStringLiteral("Ready"));
 
     const std::vector<QRect> expected = {
-        {20, 20, 140, 30}, {180, 20, 80, 30}, {20, 60, 340, 20},
+        {20, 20, 140, 30}, {180, 20, 80, 30},  {20, 60, 340, 20},
         {20, 90, 340, 20}, {20, 120, 340, 40}, {20, 170, 340, 40},
     };
     for (const QSize size : {QSize(384, 231), QSize(900, 700), QSize(200, 100)}) {
@@ -161,7 +162,8 @@ TEST_F(MainWindowTest, UnwritablePathShowsTheErrorBoxAndNoSavedStatus) {
     ModalAnswerer answerer{QStringLiteral("/nonexistent/dir/x.wav")};
     button(*window_, QStringLiteral("Start Recording"))->click();
     ASSERT_TRUE(processUntil([&] { return !answerer.errorBoxes.empty() && !recordingThreadActive; }));
-    EXPECT_EQ(answerer.errorBoxes, std::vector<QString>{QStringLiteral("Error: Cannot open file for writing")});
+    EXPECT_EQ(answerer.errorBoxes,
+              std::vector<QString>{QStringLiteral("Error: Cannot open file for writing")});
     const QString status = statusLine(*window_)->text();
     EXPECT_FALSE(status.startsWith(QStringLiteral("Saved to: "))) << status.toStdString();
     EXPECT_NE(status, QStringLiteral("Recording..."));

@@ -102,10 +102,10 @@ std::string toneCommand(const std::string& sink, const std::string& format, int 
     const bool isFloat = format == "float32le";
     const std::string soxFormat = isFloat ? "-e float -b 32" : "-e signed -b 16";
     return "sox -D -n -t raw -r " + std::to_string(rate) + " " + soxFormat + " -c " +
-           std::to_string(channels) + " - synth " + std::to_string(seconds) +
-           " sine " + std::to_string(static_cast<int>(TONE_HZ)) + " vol 0.5 | pacat --latency-msec=200" + (server.empty() ? "" : " --server=" + server) +
-           " --device=" + sink + " --format=" + format + " --rate=" + std::to_string(rate) +
-           " --channels=" + std::to_string(channels);
+           std::to_string(channels) + " - synth " + std::to_string(seconds) + " sine " +
+           std::to_string(static_cast<int>(TONE_HZ)) + " vol 0.5 | pacat --latency-msec=200" +
+           (server.empty() ? "" : " --server=" + server) + " --device=" + sink + " --format=" + format +
+           " --rate=" + std::to_string(rate) + " --channels=" + std::to_string(channels);
 }
 
 // The tone must be unbroken from its first loud sample to the end of the take.
@@ -121,8 +121,8 @@ void expectUnbrokenTone(const WavContents& wav, const std::string& what) {
         ASSERT_GT(x.size(), start + wav.sampleRate / 4) << "channel " << channel;
         EXPECT_NEAR(sineFrequency(x, start, wav.sampleRate), TONE_HZ, 2.0) << "channel " << channel;
         const RecurrenceError error = largestRecurrenceError(x, start, TONE_HZ, wav.sampleRate);
-        EXPECT_LT(error.largest, MAX_RECURRENCE_ERROR)
-            << "channel " << channel << ", frame " << error.at << " of " << x.size() << ", tone from " << start;
+        EXPECT_LT(error.largest, MAX_RECURRENCE_ERROR) << "channel " << channel << ", frame " << error.at
+                                                       << " of " << x.size() << ", tone from " << start;
     }
 }
 
@@ -168,8 +168,8 @@ public:
         const fs::path runtime = dir_.path();
         socket_ = "unix:" + (runtime / "native").string();
         std::ofstream script(runtime / "default.pa");
-        script << "load-module module-native-protocol-unix auth-anonymous=1 socket=" << (runtime / "native").string()
-               << "\n";
+        script << "load-module module-native-protocol-unix auth-anonymous=1 socket="
+               << (runtime / "native").string() << "\n";
         if (withSink) {
             script << "load-module module-null-sink sink_name=" << SINK
                    << " format=float32le rate=48000 channels=2\n"
@@ -179,7 +179,8 @@ public:
         daemon_ = std::make_unique<ChildProcess>(
             "exec pulseaudio --daemonize=no --system=false -n --exit-idle-time=-1 --disallow-exit -F " +
                 (runtime / "default.pa").string() + " --log-target=file:" + (runtime / "pulse.log").string(),
-            std::vector<std::string>{"PULSE_RUNTIME_PATH=" + runtime.string(), "XDG_RUNTIME_DIR=" + runtime.string(),
+            std::vector<std::string>{"PULSE_RUNTIME_PATH=" + runtime.string(),
+                                     "XDG_RUNTIME_DIR=" + runtime.string(),
                                      "PULSE_STATE_PATH=" + (runtime / "state").string()});
         for (int i = 0; i < 100 && !ready_; ++i) {
             ready_ = run("pactl --server=" + socket_ + " info") == 0;
@@ -201,8 +202,8 @@ private:
 
 struct FormatCase {
     const char* name;
-    bool ownSink;          // false: the shared server's default sink as it is
-    const char* format;    // the sink's sample format
+    bool ownSink;        // false: the shared server's default sink as it is
+    const char* format;  // the sink's sample format
     int rate;
     int channels;
 };
@@ -234,9 +235,11 @@ TEST_F(PulseCaptureSourceTest, RecordsAnUnbrokenToneInTheDefaultSourcesFormat) {
         // record until a second of it has arrived.
         ASSERT_TRUE(take.waitForHistory(c.rate, 8s));
         take.finish();
-        const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+        const double elapsed =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
 
-        EXPECT_EQ(take.window.lifecyclePosts(), (std::vector<uint32_t>{WM_APP_RECORDING_STARTED, WM_APP_RECORDING_DONE}));
+        EXPECT_EQ(take.window.lifecyclePosts(),
+                  (std::vector<uint32_t>{WM_APP_RECORDING_STARTED, WM_APP_RECORDING_DONE}));
         EXPECT_EQ(lastTakeOutcome.load(), TakeOutcome::Saved);
         const WavContents wav = readWav(file.string());
         ASSERT_TRUE(wav.valid);
@@ -293,7 +296,8 @@ TEST_F(PulseCaptureSourceTest, ServerGoneMidTakeSavesWhatWasCaptured) {
     ASSERT_TRUE(take.window.waitFor(WM_APP_RECORDING_DONE, 5s));
     take.finish();
 
-    EXPECT_EQ(take.window.lifecyclePosts(), (std::vector<uint32_t>{WM_APP_RECORDING_STARTED, WM_APP_RECORDING_DONE}));
+    EXPECT_EQ(take.window.lifecyclePosts(),
+              (std::vector<uint32_t>{WM_APP_RECORDING_STARTED, WM_APP_RECORDING_DONE}));
     EXPECT_EQ(lastTakeOutcome.load(), TakeOutcome::DeviceLost);
     const WavContents wav = readWav(file.string());
     ASSERT_TRUE(wav.valid);

@@ -76,9 +76,15 @@ TEST(QPainterCanvasTest, LinesAndFillsLandOnTheExpectedPixels) {
          },
          {}},
         {"fill excludes right and bottom edges",
-         [](Canvas& c) { c.fillRect(Rect{1, 2, 3, 4}, INK); },
+         [](Canvas& c) {
+             c.fillRect(Rect{1, 2, 3, 4}, INK);
+         },
          {{1, 2}, {2, 2}, {1, 3}, {2, 3}}},
-        {"empty fill draws nothing", [](Canvas& c) { c.fillRect(Rect{5, 5, 5, 9}, INK); }, {}},
+        {"empty fill draws nothing",
+         [](Canvas& c) {
+             c.fillRect(Rect{5, 5, 5, 9}, INK);
+         },
+         {}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

@@ -196,7 +196,8 @@ TEST_F(Commands, StatusNamesEveryOutcome) {
         {TakeOutcome::SizeLimit, L"Stopped at the 4 GB WAV size limit. Saved to: /x/take.wav"},
         {TakeOutcome::OutOfMemory, L"Out of memory: recording stopped. Saved to: /x/take.wav"},
         {TakeOutcome::DeviceLost, L"The audio device was lost: recording stopped. Saved to: /x/take.wav"},
-        {TakeOutcome::WriteFailed, L"Could not write /x/take.wav (disk full or not writable): take not saved"},
+        {TakeOutcome::WriteFailed,
+         L"Could not write /x/take.wav (disk full or not writable): take not saved"},
     };
     for (const auto& c : cases) {
         lastTakeOutcome = c.outcome;

@@ -47,8 +47,8 @@ TEST_F(Panels, LevelMeterBarIsProportional) {
 }
 
 TEST_F(Panels, WaveformWithoutDataDrawsOnlyTheCentreLine) {
-    const Ops expected = {"background 0,0-340,40", "pen dot 1 rgb(180,180,180)", "move 0,20",
-                          "line 340,20", "restore"};
+    const Ops expected = {"background 0,0-340,40", "pen dot 1 rgb(180,180,180)", "move 0,20", "line 340,20",
+                          "restore"};
     EXPECT_FALSE(drawPanel(IDC_WAVEFORM, canvas, WAVE));
     EXPECT_EQ(canvas.ops, expected);
     canvas.ops.clear();
@@ -125,8 +125,7 @@ TEST_F(Panels, SpectrumOfSilenceAndOfNothing) {
     canvas.ops.clear();
     spectrumBuffer = {0.0f, 1.0f, 0.5f};
     drawPanel(IDC_SPECTRUM, canvas, SPECTRUM);
-    EXPECT_EQ((Ops{canvas.ops[2], canvas.ops[3], canvas.ops[4]}),
-              (Ops{"move 0,38", "line 1,0", "restore"}));
+    EXPECT_EQ((Ops{canvas.ops[2], canvas.ops[3], canvas.ops[4]}), (Ops{"move 0,38", "line 1,0", "restore"}));
 }
 
 TEST_F(Panels, OtherIdsAndZeroWidthPanels) {

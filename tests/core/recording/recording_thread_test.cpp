@@ -38,8 +38,8 @@ protected:
         resetSharedState();
         hwndMain = &window;
         dir = fs::temp_directory_path() /
-              ("quorvel-rec-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-               "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+              ("quorvel-rec-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(dir);
         fs::create_directories(dir);
         path = dir / "take.wav";
@@ -67,9 +67,13 @@ protected:
 };
 
 TEST_F(RecordingThread, SetupFailureReleasesWhatWasObtainedAndTouchesNoFile) {
-    const std::vector<std::string> setup = {"createEnumerator", "getDefaultCaptureEndpoint",
-                                            "activateAudioClient", "getMixFormat", "initialize",
-                                            "getCaptureService", "start"};
+    const std::vector<std::string> setup = {"createEnumerator",
+                                            "getDefaultCaptureEndpoint",
+                                            "activateAudioClient",
+                                            "getMixFormat",
+                                            "initialize",
+                                            "getCaptureService",
+                                            "start"};
     for (size_t failing = 0; failing < setup.size(); ++failing) {
         SCOPED_TRACE(setup[failing]);
         FakeWindow w;
@@ -113,7 +117,8 @@ TEST_F(RecordingThread, StereoFloatTakeBecomesA16BitFileAndPostsInOrder) {
     EXPECT_EQ(at<uint32_t>(wav, 40), 12u);
     EXPECT_EQ(samplesOf(wav), (std::vector<int16_t>{16383, -16383, 32767, -32767, 8191, 0}));
 
-    EXPECT_EQ(window.lifecyclePosts(), (std::vector<uint32_t>{WM_APP_RECORDING_STARTED, WM_APP_RECORDING_DONE}));
+    EXPECT_EQ(window.lifecyclePosts(),
+              (std::vector<uint32_t>{WM_APP_RECORDING_STARTED, WM_APP_RECORDING_DONE}));
     EXPECT_EQ(window.posted().front(), WM_APP_RECORDING_STARTED);
     EXPECT_EQ(updatePosts(), 3u);  // the empty packet included
     EXPECT_EQ(source.releasedFrames, (std::vector<uint32_t>{2, 0, 1}));
@@ -123,17 +128,15 @@ TEST_F(RecordingThread, StereoFloatTakeBecomesA16BitFileAndPostsInOrder) {
     EXPECT_EQ(waveformBufferL, (std::vector<int16_t>{16383, 32767, 8191}));
 
     const std::vector<std::string> tail(source.calls.end() - 7, source.calls.end());
-    EXPECT_EQ(tail, (std::vector<std::string>{"stop", "freeMixFormat", "releaseCaptureClient",
-                                              "releaseAudioClient", "releaseDevice",
-                                              "releaseEnumerator", "uninitializeThread"}));
+    EXPECT_EQ(tail,
+              (std::vector<std::string>{"stop", "freeMixFormat", "releaseCaptureClient", "releaseAudioClient",
+                                        "releaseDevice", "releaseEnumerator", "uninitializeThread"}));
     EXPECT_FALSE(recordingThreadActive);
     EXPECT_EQ(utf8Path, path.string());
 }
 
 TEST_F(RecordingThread, ChannelCountIsForcedToMonoOrStereo) {
-    const struct {
-        uint16_t offered, expected;
-    } cases[] = {{0, 1}, {1, 1}, {2, 2}, {6, 2}};
+    const struct { uint16_t offered, expected; } cases[] = {{0, 1}, {1, 1}, {2, 2}, {6, 2}};
     for (const auto& c : cases) {
         FakeCaptureSource s;
         s.setFloatFormat(44100, c.offered);

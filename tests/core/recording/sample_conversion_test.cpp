@@ -13,10 +13,9 @@ TEST(SampleConversion, FloatToPcm16TruncatesAndClips) {
     const struct {
         float in;
         int16_t out;
-    } cases[] = {{1.0f, 32767},   {-1.0f, -32767}, {1.5f, 32767},   {-2.0f, -32767},
-                 {0.5f, 16383},   {-0.5f, -16383}, {0.25f, 8191},   {0.00001f, 0},
-                 {-0.00001f, 0},  {0.1f, 3276},    {inf, 32767},    {-inf, -32767},
-                 {std::nanf(""), 0}};
+    } cases[] = {{1.0f, 32767},   {-1.0f, -32767}, {1.5f, 32767},     {-2.0f, -32767}, {0.5f, 16383},
+                 {-0.5f, -16383}, {0.25f, 8191},   {0.00001f, 0},     {-0.00001f, 0},  {0.1f, 3276},
+                 {inf, 32767},    {-inf, -32767},  {std::nanf(""), 0}};
     for (const auto& c : cases) EXPECT_EQ(floatToPCM16(c.in), c.out) << "input " << c.in;
 }
 
@@ -38,12 +37,10 @@ TEST(SampleConversion, FormatTestsAcceptOnlyFloat32AndPcm16) {
         FormatGuid sub;
         bool isFloat, isPcm;
     } cases[] = {
-        {1, 16, none, false, true},     {0xFFFE, 16, P, false, true},
-        {3, 32, none, true, false},     {0xFFFE, 32, F, true, false},
-        {1, 24, none, false, false},    {1, 32, none, false, false},
-        {3, 64, none, false, false},    {0xFFFE, 24, P, false, false},
-        {0xFFFE, 32, P, false, false},  {0xFFFE, 64, F, false, false},
-        {0xFFFE, 16, F, false, false},  {3, 16, none, false, false},
+        {1, 16, none, false, true},    {0xFFFE, 16, P, false, true},  {3, 32, none, true, false},
+        {0xFFFE, 32, F, true, false},  {1, 24, none, false, false},   {1, 32, none, false, false},
+        {3, 64, none, false, false},   {0xFFFE, 24, P, false, false}, {0xFFFE, 32, P, false, false},
+        {0xFFFE, 64, F, false, false}, {0xFFFE, 16, F, false, false}, {3, 16, none, false, false},
     };
     for (const auto& c : cases) {
         const WaveFormatExtensible f = makeFormat(c.tag, c.bits, c.sub);

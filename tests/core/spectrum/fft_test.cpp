@@ -68,9 +68,8 @@ TEST(Fft, EightPointForwardTransform) {
     std::vector<float> re = {1, 2, 0, -1, 0.5f, 0, 0, 3};
     std::vector<float> im(8, 0.0f);
     fft(re, im);
-    const double expected[8][2] = {{5.5, 0},      {4.74264, 1.41421},   {1.5, 0},
-                                   {-3.74264, 1.41421}, {-2.5, 0},      {-3.74264, -1.41421},
-                                   {1.5, 0},      {4.74264, -1.41421}};
+    const double expected[8][2] = {{5.5, 0},  {4.74264, 1.41421},   {1.5, 0}, {-3.74264, 1.41421},
+                                   {-2.5, 0}, {-3.74264, -1.41421}, {1.5, 0}, {4.74264, -1.41421}};
     for (int k = 0; k < 8; ++k) {
         EXPECT_NEAR(re[k], expected[k][0], 1e-5) << k;
         EXPECT_NEAR(im[k], expected[k][1], 1e-5) << k;

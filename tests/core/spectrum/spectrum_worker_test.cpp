@@ -13,7 +13,8 @@ namespace {
 std::vector<int16_t> tone(double hz, int rate, size_t count, double amplitude = 16000.0) {
     std::vector<int16_t> out(count);
     for (size_t i = 0; i < count; ++i)
-        out[i] = static_cast<int16_t>(std::lround(amplitude * std::sin(2.0 * std::numbers::pi * hz * i / rate)));
+        out[i] =
+            static_cast<int16_t>(std::lround(amplitude * std::sin(2.0 * std::numbers::pi * hz * i / rate)));
     return out;
 }
 

@@ -60,7 +60,8 @@ fs::path freshTake(const char* name) {
 // happens after DONE.
 void expectTakePosts(const FakeWindow& window) {
     const std::vector<uint32_t> posted = window.posted();
-    ASSERT_EQ(window.lifecyclePosts(), (std::vector<uint32_t>{WM_APP_RECORDING_STARTED, WM_APP_RECORDING_DONE}));
+    ASSERT_EQ(window.lifecyclePosts(),
+              (std::vector<uint32_t>{WM_APP_RECORDING_STARTED, WM_APP_RECORDING_DONE}));
     EXPECT_EQ(posted.front(), WM_APP_RECORDING_STARTED);
     const auto done = std::find(posted.begin(), posted.end(), WM_APP_RECORDING_DONE);
     const auto updates = std::count(posted.begin(), done, WM_APP_UPDATE_VISUALS);
@@ -94,7 +95,8 @@ void expectUnbrokenTone(const WavContents& wav, double toneHz) {
     std::printf("tone from frame %zu of %zu; peak %.0f; worst recurrence miss %.2f at frame %zu\n", start,
                 left.size(), peak, miss.largest, miss.at + 1);
     EXPECT_LE(miss.largest, CONTINUITY_TOLERANCE) << "discontinuity at frame " << miss.at + 1;
-    EXPECT_TRUE(std::equal(left.begin() + start, left.end(), right.begin() + start)) << "left and right differ";
+    EXPECT_TRUE(std::equal(left.begin() + start, left.end(), right.begin() + start))
+        << "left and right differ";
     EXPECT_NEAR(peak, TONE_AMPLITUDE, 0.02 * TONE_AMPLITUDE);
     EXPECT_NEAR(sineFrequency(left, start, EXPECTED_RATE), toneHz, 2.0);
 }
@@ -116,15 +118,18 @@ TEST(WasapiCapture, MixFormatIsOneTheRecorderAccepts) {
     ASSERT_NE(format, nullptr);
 
     std::printf("mix format: tag 0x%04X, %u channels, %u Hz, %u bits, block %u, %u bytes/s, cbSize %u",
-                format->wFormatTag, format->nChannels, unsigned(format->nSamplesPerSec), format->wBitsPerSample,
-                format->nBlockAlign, unsigned(format->nAvgBytesPerSec), format->cbSize);
+                format->wFormatTag, format->nChannels, unsigned(format->nSamplesPerSec),
+                format->wBitsPerSample, format->nBlockAlign, unsigned(format->nAvgBytesPerSec),
+                format->cbSize);
     if (format->wFormatTag == WAVE_FORMAT_EXTENSIBLE) {
         const auto* extensible = reinterpret_cast<const WaveFormatExtensible*>(format);
         const FormatGuid& sub = extensible->SubFormat;
-        std::printf(", valid bits %u, channel mask 0x%X, sub-format {%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
-                    extensible->wValidBitsPerSample, unsigned(extensible->dwChannelMask), unsigned(sub.data1),
-                    sub.data2, sub.data3, sub.data4[0], sub.data4[1], sub.data4[2], sub.data4[3], sub.data4[4],
-                    sub.data4[5], sub.data4[6], sub.data4[7]);
+        std::printf(
+            ", valid bits %u, channel mask 0x%X, sub-format "
+            "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
+            extensible->wValidBitsPerSample, unsigned(extensible->dwChannelMask), unsigned(sub.data1),
+            sub.data2, sub.data3, sub.data4[0], sub.data4[1], sub.data4[2], sub.data4[3], sub.data4[4],
+            sub.data4[5], sub.data4[6], sub.data4[7]);
     }
     std::printf("\n");
     EXPECT_TRUE(isFormatFloat32(format) || isFormatPCM16(format));
