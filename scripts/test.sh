@@ -40,8 +40,8 @@ for preset in "${presets[@]}"; do
 done
 
 echo "=== benchmarks (figures, not tests) ==="
-if cmake --preset linux-release >/dev/null && cmake --build --preset linux-release >/dev/null; then
-    build/linux-release/bench/spectrum_bench --benchmark_min_time=0.2 || true
+if cmake --preset linux-bench >/dev/null && cmake --build --preset linux-bench >/dev/null; then
+    build/linux-bench/bench/spectrum_bench --benchmark_min_time=0.2 || true
 fi
 
 for f in "${failures[@]}"; do echo "FAILED: $f"; done
