@@ -58,10 +58,23 @@ wait_until() {
     return 1
 }
 
+# Prints the first visible window named exactly $1, waiting up to $2 seconds.
+# Searches again after an X error: a window that vanishes while xdotool walks
+# the tree (a dialog closing) makes that one search fail.
+find_window() {
+    local id deadline=$((SECONDS + $2))
+    while [ "$SECONDS" -lt "$deadline" ]; do
+        id=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -1)
+        [ -n "$id" ] && { echo "$id"; return 0; }
+        sleep 0.2
+    done
+    return 1
+}
+
 launch() {
     (cd "$work" && exec "$binary") &
     app_pid=$!
-    window=$(timeout 30 xdotool search --sync --onlyvisible --name "^${caption}\$" | head -1)
+    window=$(find_window "^${caption}\$" 30)
     [ -n "$window" ] || { fail "no window captioned '$caption'"; return 1; }
 }
 
@@ -74,13 +87,17 @@ wait_exit() {
     if wait_until "$1" "! kill -0 $app_pid 2>/dev/null"; then
         wait "$app_pid"
         rc=$?
+    else
+        # Leave no window behind to confuse the next case.
+        kill -9 "$app_pid" 2>/dev/null
+        wait "$app_pid" 2>/dev/null
     fi
     app_pid=
 }
 
 # The Save As dialog (Qt's own; its title is "Save As"), focused.
 save_dialog() {
-    dialog=$(timeout 20 xdotool search --sync --onlyvisible --name '^Save As$' | head -1)
+    dialog=$(find_window '^Save As$' 20)
     [ -n "$dialog" ] || { fail "no Save As dialog"; return 1; }
     xdotool windowfocus --sync "$dialog" 2>/dev/null
     sleep 0.3
@@ -170,7 +187,7 @@ fi
 note "an unwritable path shows the error box"
 if launch; then
     choose_path /nonexistent/dir/x.wav
-    box=$(timeout 20 xdotool search --sync --onlyvisible --name '^Error$' | head -1)
+    box=$(find_window '^Error$' 20)
     if [ -n "$box" ]; then
         sleep 0.5
         import -window root "$artifacts/linux-error.png"
