@@ -35,7 +35,9 @@ display_num=$((90 + RANDOM % 400))
 while [ -e "/tmp/.X11-unix/X$display_num" ] || [ -e "/tmp/.X$display_num-lock" ]; do
     display_num=$((display_num + 1))
 done
-Xvfb ":$display_num" -screen 0 1024x768x24 -nolisten tcp >"$runtime/xvfb.log" 2>&1 &
+# -noreset: by default the server resets whenever its last client leaves, and a
+# program that connects during that moment is refused.
+Xvfb ":$display_num" -screen 0 1024x768x24 -nolisten tcp -noreset >"$runtime/xvfb.log" 2>&1 &
 pids+=($!)
 export DISPLAY=":$display_num"
 
