@@ -1,5 +1,7 @@
 #include "app/shared_state.h"
 
+#include "app/window_layout.h"
+
 // Defined in one translation unit so that construction (and, in reverse,
 // destruction at exit) follows the order below.
 int32_t globalSampleRate = 44100;
@@ -14,7 +16,7 @@ std::atomic<float> dominantFreqHz{0.0f};
 std::atomic<TakeOutcome> lastTakeOutcome{TakeOutcome::Saved};
 
 std::thread recordingThread;
-std::wstring savePath = L"output.wav";
+std::wstring savePath = PROPOSED_FILE_NAME;
 std::vector<int16_t> waveformBufferL;
 std::vector<float> spectrumBuffer;
 std::mutex waveformMutex;

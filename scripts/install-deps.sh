@@ -1,13 +1,22 @@
 #!/usr/bin/env bash
-# Installs everything the builds and tests need from Debian's archive.
+# Installs from Debian's archive what is missing to build and run the Linux
+# program ("run") or to build and test everything ("test", the default).
+#   scripts/install-deps.sh [run|test]
 set -euo pipefail
-packages=(
-    cmake ninja-build g++ pkg-config python3
+run_packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-qpa-plugins libpulse-dev pulseaudio-utils)
+test_packages=(
+    "${run_packages[@]}" python3
     googletest libgtest-dev libgmock-dev libbenchmark-dev libfftw3-dev
-    qt6-base-dev qt6-qpa-plugins libpulse-dev
     g++-mingw-w64-x86-64-posix wine wine64
-    pulseaudio pulseaudio-utils sox xvfb xdotool imagemagick x11-utils
+    pulseaudio sox xvfb xdotool imagemagick x11-utils
 )
+options=()
+if [ "${1:-test}" = run ]; then
+    packages=("${run_packages[@]}")
+    options=(--no-install-recommends)
+else
+    packages=("${test_packages[@]}")
+fi
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -16,5 +25,5 @@ if [ ${#missing[@]} -gt 0 ]; then
     sudo=""
     [ "$(id -u)" -eq 0 ] || sudo=sudo
     $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}"
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${options[@]}" "${missing[@]}"
 fi

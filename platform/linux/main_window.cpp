@@ -12,37 +12,38 @@
 #include <QMessageBox>
 #include <QPushButton>
 
+#include <map>
+
 #include "app/commands.h"
 #include "app/messages.h"
+#include "app/window_layout.h"
 #include "platform/linux/panel_widget.h"
-
-namespace {
-
-const QString CAPTION = QStringLiteral("Quorvel: Thread-Safe GUI 64K FFT");
-constexpr int CLIENT_WIDTH = 384;
-constexpr int CLIENT_HEIGHT = 231;
-
-}  // namespace
 
 MainWindow::MainWindow()
     : port_(*this),
-      startButton_(new QPushButton(QStringLiteral("Start Recording"), this)),
-      stopButton_(new QPushButton(QStringLiteral("Stop"), this)),
-      status_(new QLabel(QStringLiteral("Ready"), this)),
+      startButton_(new QPushButton(this)),
+      stopButton_(new QPushButton(this)),
+      status_(new QLabel(this)),
       volumeMeter_(new PanelWidget(IDC_VOLUME_METER, this)),
       waveform_(new PanelWidget(IDC_WAVEFORM, this)),
       spectrum_(new PanelWidget(IDC_SPECTRUM, this)) {
-    setWindowTitle(CAPTION);
+    setWindowTitle(QString::fromWCharArray(WINDOW_CAPTION));
     resize(CLIENT_WIDTH, CLIENT_HEIGHT);
 
-    startButton_->setGeometry(20, 20, 140, 30);
-    stopButton_->setGeometry(180, 20, 80, 30);
-    status_->setGeometry(20, 60, 340, 20);
+    const std::map<int, QWidget*> controls{{IDC_START, startButton_}, {IDC_STOP, stopButton_},
+                                           {IDC_STATUS, status_},     {IDC_VOLUME_METER, volumeMeter_},
+                                           {IDC_WAVEFORM, waveform_}, {IDC_SPECTRUM, spectrum_}};
+    for (const ControlLayout& control : MAIN_WINDOW_CONTROLS) {
+        controls.at(control.controlId)->setGeometry(control.x, control.y, control.width, control.height);
+        if (!control.text) continue;
+        const QString text = QString::fromWCharArray(control.text);
+        if (control.controlId == IDC_STATUS)
+            status_->setText(text);
+        else
+            static_cast<QPushButton*>(controls.at(control.controlId))->setText(text);
+    }
     status_->setTextFormat(Qt::PlainText);  // a path is never markup
     status_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    volumeMeter_->setGeometry(20, 90, 340, 20);
-    waveform_->setGeometry(20, 120, 340, 40);
-    spectrum_->setGeometry(20, 170, 340, 40);
 
     // Plain push buttons: no default button, nothing triggered by Enter.
     for (QPushButton* button : {startButton_, stopButton_}) {

@@ -12,12 +12,23 @@
 
 #include <utility>
 
+#include "app/window_layout.h"
 #include "platform/linux/main_window.h"
 
 namespace {
 
-const QString PROPOSED_FILE_NAME = QStringLiteral("output.wav");
-const QStringList SAVE_FILTERS = {QStringLiteral("WAV files (*.wav)"), QStringLiteral("All files (*)")};
+// Qt's form of the core's filters: "WAV files (*.wav)". "*.*" would hide
+// files without a dot here, so all files are "*".
+QStringList saveFilters() {
+    QStringList filters;
+    for (const FileFilter& type : SAVE_FILTERS) {
+        const QString pattern = QString::fromWCharArray(type.pattern);
+        filters << QStringLiteral("%1 (%2)").arg(
+            QString::fromWCharArray(type.description),
+            pattern == QStringLiteral("*.*") ? QStringLiteral("*") : pattern);
+    }
+    return filters;
+}
 
 }  // namespace
 
@@ -68,11 +79,12 @@ std::wstring QtWindowPort::browseSavePath() {
     dialog.setOption(QFileDialog::DontUseNativeDialog, true);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
-    dialog.setNameFilters(SAVE_FILTERS);
-    dialog.selectNameFilter(SAVE_FILTERS.front());
+    const QStringList filters = saveFilters();
+    dialog.setNameFilters(filters);
+    dialog.selectNameFilter(filters.front());
     // Overwrite confirmation is on unless DontConfirmOverwrite is set; no
     // default suffix, so a name typed without ".wav" is used as typed.
-    dialog.selectFile(PROPOSED_FILE_NAME);
+    dialog.selectFile(QString::fromWCharArray(PROPOSED_FILE_NAME));
     if (dialog.exec() != QDialog::Accepted) return {};
     const QStringList chosen = dialog.selectedFiles();
     if (chosen.isEmpty()) return {};

@@ -6,6 +6,7 @@
 
 #include "app/commands.h"
 #include "app/messages.h"
+#include "app/window_layout.h"
 #include "gdi_canvas.h"
 #include "panels/panels.h"
 #include "win32_window_port.h"
@@ -31,18 +32,34 @@ HWND createControl(HWND parent, const wchar_t* className, const wchar_t* text, D
                            reinterpret_cast<HMENU>(static_cast<INT_PTR>(controlId)), nullptr, nullptr);
 }
 
+// Where the handle of each child control is kept; null for an unknown id.
+HWND* controlSlot(int controlId) {
+    switch (controlId) {
+    case IDC_START:
+        return &hwndStart;
+    case IDC_STOP:
+        return &hwndStop;
+    case IDC_STATUS:
+        return &hwndStatus;
+    case IDC_VOLUME_METER:
+        return &hwndVolumeMeter;
+    case IDC_WAVEFORM:
+        return &hwndWaveform;
+    case IDC_SPECTRUM:
+        return &hwndSpectrum;
+    default:
+        return nullptr;
+    }
+}
+
 void createControls(HWND window) {
-    hwndStart = createControl(window, L"BUTTON", L"Start Recording", CHILD_STYLE | BS_PUSHBUTTON, 20, 20, 140,
-                              30, IDC_START);
-    hwndStop =
-        createControl(window, L"BUTTON", L"Stop", CHILD_STYLE | BS_PUSHBUTTON, 180, 20, 80, 30, IDC_STOP);
-    hwndStatus = createControl(window, L"STATIC", L"Ready", CHILD_STYLE | SS_LEFT, 20, 60, 340, 20, 0);
-    hwndVolumeMeter = createControl(window, L"STATIC", nullptr, CHILD_STYLE | SS_OWNERDRAW, 20, 90, 340, 20,
-                                    IDC_VOLUME_METER);
-    hwndWaveform =
-        createControl(window, L"STATIC", nullptr, CHILD_STYLE | SS_OWNERDRAW, 20, 120, 340, 40, IDC_WAVEFORM);
-    hwndSpectrum =
-        createControl(window, L"STATIC", nullptr, CHILD_STYLE | SS_OWNERDRAW, 20, 170, 340, 40, IDC_SPECTRUM);
+    for (const ControlLayout& control : MAIN_WINDOW_CONTROLS) {
+        const bool button = control.controlId == IDC_START || control.controlId == IDC_STOP;
+        const DWORD style = button ? BS_PUSHBUTTON : control.text ? SS_LEFT : SS_OWNERDRAW;
+        *controlSlot(control.controlId) =
+            createControl(window, button ? L"BUTTON" : L"STATIC", control.text, CHILD_STYLE | style,
+                          control.x, control.y, control.width, control.height, control.controlId);
+    }
 }
 
 LRESULT drawItem(WPARAM controlId, const DRAWITEMSTRUCT& item) {
@@ -56,20 +73,8 @@ LRESULT drawItem(WPARAM controlId, const DRAWITEMSTRUCT& item) {
 void setMainWindowPort(Win32WindowPort* port) { mainPort = port; }
 
 HWND controlWindow(int controlId) {
-    switch (controlId) {
-    case IDC_START:
-        return hwndStart;
-    case IDC_STOP:
-        return hwndStop;
-    case IDC_VOLUME_METER:
-        return hwndVolumeMeter;
-    case IDC_WAVEFORM:
-        return hwndWaveform;
-    case IDC_SPECTRUM:
-        return hwndSpectrum;
-    default:
-        return nullptr;
-    }
+    HWND* slot = controlSlot(controlId);
+    return slot ? *slot : nullptr;
 }
 
 void registerMainWindowClass(HINSTANCE instance) {

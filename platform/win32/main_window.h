@@ -6,9 +6,6 @@
 class Win32WindowPort;
 
 constexpr wchar_t WINDOW_CLASS_NAME[] = L"QuorvelApp";
-constexpr wchar_t WINDOW_CAPTION[] = L"Quorvel: Thread-Safe GUI 64K FFT";
-constexpr int WINDOW_WIDTH = 400;
-constexpr int WINDOW_HEIGHT = 270;
 
 // The child controls, created while the main window handles WM_CREATE.
 // Window thread only.

@@ -4,20 +4,29 @@
 
 #include <commdlg.h>
 
+#include <cwchar>
+
+#include "app/window_layout.h"
+
 static_assert(sizeof(OPENFILENAMEW) == 152, "the dialog record must have its 64-bit layout");
 
 std::wstring browseSavePath(HWND owner) {
-    wchar_t fileName[MAX_PATH] = L"output.wav";
+    wchar_t fileName[MAX_PATH] = {};
+    std::wcsncpy(fileName, PROPOSED_FILE_NAME, MAX_PATH - 1);
+    // Pairs of description and pattern, each ended by a NUL, the list by an empty string.
+    std::wstring filter;
+    for (const FileFilter& type : SAVE_FILTERS) {
+        filter.append(type.description).push_back(L'\0');
+        filter.append(type.pattern).push_back(L'\0');
+    }
 
     OPENFILENAMEW dialog{};
     dialog.lStructSize = sizeof(OPENFILENAMEW);
     dialog.hwndOwner = owner;
-    // Pairs of description and pattern, the list ended by an empty string.
-    dialog.lpstrFilter = L"WAV files\0*.wav\0All files\0*.*\0\0";
+    dialog.lpstrFilter = filter.c_str();  // c_str() adds the final NUL
     dialog.nFilterIndex = 0;
     dialog.lpstrFile = fileName;
     dialog.nMaxFile = MAX_PATH;
-    // No default extension: a name typed without ".wav" is used as typed.
     dialog.Flags = OFN_OVERWRITEPROMPT;
 
     if (GetSaveFileNameW(&dialog) == 0) {
