@@ -16,6 +16,10 @@ using Status = int32_t;
 
 inline bool failed(Status status) { return status < 0; }
 
+// Packet flags as getBuffer reports them.
+constexpr uint32_t BUFFER_FLAG_DATA_DISCONTINUITY = 0x1;  // input was lost before this packet
+constexpr uint32_t BUFFER_FLAG_SILENT = 0x2;              // treat the packet as silence, whatever it holds
+
 class CaptureSource {
 public:
     virtual ~CaptureSource() = default;
@@ -32,7 +36,7 @@ public:
 
     // On success *format points at a record the source allocated; it is at
     // least a WaveFormat, and a WaveFormatExtensible when wFormatTag says so.
-    // The caller may change its nChannels and gives it back with freeMixFormat.
+    // The caller passes it to initialize unchanged and gives it back with freeMixFormat.
     virtual Status getMixFormat(WaveFormat** format) = 0;
     virtual void freeMixFormat(WaveFormat* format) = 0;
 
@@ -44,7 +48,7 @@ public:
     // Frames in the next packet; 0 when none is waiting.
     virtual Status getNextPacketSize(uint32_t* frames) = 0;
     // On success *data holds *frames frames in the mix format, valid until
-    // releaseBuffer. Flags are reported but the recording thread ignores them.
+    // releaseBuffer. Flags are BUFFER_FLAG_* bits.
     virtual Status getBuffer(const uint8_t** data, uint32_t* frames, uint32_t* flags) = 0;
     virtual Status releaseBuffer(uint32_t frames) = 0;
     virtual Status stop() = 0;

@@ -14,6 +14,7 @@
 #include "app/window_port.h"
 #include "recording/live_feed.h"
 #include "recording/sample_conversion.h"
+#include "recording/take.h"
 #include "recording/wav_writer.h"
 #include "spectrum/spectrum_worker.h"
 
@@ -76,9 +77,10 @@ bool setUpDevice(CaptureSource& source, Obtained& got, int& channels) {
     WaveFormat* format = nullptr;
     if (failed(source.getMixFormat(&format)) || format == nullptr) return false;
     got.mixFormat = format;
-    // Takes are mono or stereo; a wider mix is offered back as two channels.
-    channels = format->nChannels <= 1 ? 1 : 2;
-    format->nChannels = static_cast<uint16_t>(channels);
+    // The mix format as it is: shared mode always accepts it, while an edited
+    // copy (say, a 6-channel mix cut to 2) is refused by the engine. A wider
+    // mix keeps its first two channels when packets are converted.
+    channels = takeChannels(format);
     if (failed(source.initialize(format, BUFFER_DURATION_100NS))) return false;
     if (failed(source.getCaptureService())) return false;
     got.captureClient = true;
@@ -96,7 +98,7 @@ void release(CaptureSource& source, Obtained& got) {
 // Polls the source until isRecording falls, the source fails, or the take
 // cannot grow any further. Returns how capture ended.
 TakeOutcome capture(CaptureSource& source, const WaveFormat* format, int channels, WindowPort* window,
-                    std::vector<int16_t>& take, uint64_t maxTakeSamples) {
+                    Take& take, uint64_t maxTakeSamples) {
     std::vector<int16_t> packetSamples;
     while (isRecording) {
         uint32_t packetLength = 0;
@@ -120,7 +122,8 @@ TakeOutcome capture(CaptureSource& source, const WaveFormat* format, int channel
 
             bool accepted = false;
             try {
-                accepted = convertPacket(format, data, keptFrames, packetSamples, take);
+                const bool silent = (flags & BUFFER_FLAG_SILENT) != 0;
+                accepted = convertPacket(format, data, keptFrames, silent, packetSamples, take);
                 if (accepted) feedLiveAnalysis(packetSamples, channels, std::chrono::steady_clock::now());
             } catch (const std::bad_alloc&) {
                 ending = TakeOutcome::OutOfMemory;
@@ -138,11 +141,13 @@ TakeOutcome capture(CaptureSource& source, const WaveFormat* format, int channel
     return TakeOutcome::Saved;
 }
 
-bool writeTake(std::ofstream& file, uint32_t sampleRate, int channels, const std::vector<int16_t>& take) {
+bool writeTake(std::ofstream& file, uint32_t sampleRate, int channels, const Take& take) {
     const uint64_t dataSize = take.size() * sizeof(int16_t);
     writeWavHeader(file, static_cast<int32_t>(sampleRate), 16, channels, dataSize);
-    if (dataSize != 0)
-        file.write(reinterpret_cast<const char*>(take.data()), static_cast<std::streamsize>(dataSize));
+    take.forEachBlock([&file](const int16_t* samples, size_t count) {
+        file.write(reinterpret_cast<const char*>(samples),
+                   static_cast<std::streamsize>(count * sizeof(int16_t)));
+    });
     file.close();  // flushes; a full disk shows up here at the latest
     return !file.fail();
 }
@@ -170,15 +175,14 @@ std::string ws2s(const std::wstring& text) {
     return out;
 }
 
-void recordTake(const std::wstring& path, WindowPort* window, CaptureSource& source,
-                uint64_t maxTakeSamples) {
+void recordTake(const std::wstring& path, WindowPort* window, CaptureSource& source, uint64_t maxTakeSamples,
+                Take& take) {
     recordingThreadActive = true;
     source.initializeThread();
 
     Obtained got;
     int channels = 1;
     std::ofstream file;
-    std::vector<int16_t> take;
 
     if (!setUpDevice(source, got, channels)) {
         lastTakeOutcome = TakeOutcome::DeviceFailed;
@@ -214,5 +218,6 @@ void recordTake(const std::wstring& path, WindowPort* window, CaptureSource& sou
 }
 
 void recordAudioToWav(std::wstring path, WindowPort* window, std::unique_ptr<CaptureSource> source) {
-    recordTake(path, window, *source, MAX_TAKE_SAMPLES);
+    Take take;
+    recordTake(path, window, *source, MAX_TAKE_SAMPLES, take);
 }

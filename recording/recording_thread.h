@@ -5,6 +5,7 @@
 #include <string>
 
 #include "recording/capture_source.h"
+#include "recording/take.h"
 
 class WindowPort;
 
@@ -20,5 +21,7 @@ std::string ws2s(const std::wstring& text);
 // take's messages; source: the capture device, owned for this take.
 void recordAudioToWav(std::wstring path, WindowPort* window, std::unique_ptr<CaptureSource> source);
 
-// The same with a chosen size limit in samples (tests use a small one).
-void recordTake(const std::wstring& path, WindowPort* window, CaptureSource& source, uint64_t maxTakeSamples);
+// The same with a chosen size limit in samples and a take to fill (tests use
+// a small limit and small blocks). The take is left as captured.
+void recordTake(const std::wstring& path, WindowPort* window, CaptureSource& source, uint64_t maxTakeSamples,
+                Take& take);

@@ -1,5 +1,6 @@
 #include "recording/sample_conversion.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -30,24 +31,36 @@ int16_t floatToPCM16(float x) {
     return static_cast<int16_t>(x * 32767.0f);
 }
 
-bool convertPacket(const WaveFormat* format, const uint8_t* data, uint32_t frames,
-                   std::vector<int16_t>& packetSamples, std::vector<int16_t>& take) {
-    const uint64_t count = static_cast<uint32_t>(frames * format->nChannels);
+int takeChannels(const WaveFormat* format) { return format->nChannels <= 1 ? 1 : 2; }
+
+bool convertPacket(const WaveFormat* format, const uint8_t* data, uint32_t frames, bool silent,
+                   std::vector<int16_t>& packetSamples, Take& take) {
     packetSamples.clear();
-    if (isFormatFloat32(format)) {
-        packetSamples.reserve(count);
-        for (uint64_t i = 0; i < count; ++i) {
-            float value;
-            // Packet buffers need not be aligned for float access.
-            std::memcpy(&value, data + i * sizeof(float), sizeof(float));
-            packetSamples.push_back(floatToPCM16(value));
-        }
-    } else if (isFormatPCM16(format)) {
-        packetSamples.resize(count);
-        if (count != 0) std::memcpy(packetSamples.data(), data, count * sizeof(int16_t));
+    const bool isFloat = isFormatFloat32(format);
+    if (!isFloat && !isFormatPCM16(format)) return false;
+
+    const size_t kept = static_cast<size_t>(takeChannels(format));
+    const size_t stride = format->nChannels;
+    const size_t bytesPerSample = isFloat ? sizeof(float) : sizeof(int16_t);
+    packetSamples.resize(static_cast<size_t>(frames) * kept);
+    if (silent) {
+        std::fill(packetSamples.begin(), packetSamples.end(), int16_t{0});
     } else {
-        return false;
+        for (size_t frame = 0; frame < frames; ++frame) {
+            for (size_t channel = 0; channel < kept; ++channel) {
+                // Packet buffers need not be aligned for float or short access.
+                const uint8_t* source = data + (frame * stride + channel) * bytesPerSample;
+                int16_t& sample = packetSamples[frame * kept + channel];
+                if (isFloat) {
+                    float value;
+                    std::memcpy(&value, source, sizeof(float));
+                    sample = floatToPCM16(value);
+                } else {
+                    std::memcpy(&sample, source, sizeof(int16_t));
+                }
+            }
+        }
     }
-    take.insert(take.end(), packetSamples.begin(), packetSamples.end());
+    take.append(packetSamples.data(), packetSamples.size());
     return true;
 }

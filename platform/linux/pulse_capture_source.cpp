@@ -31,9 +31,6 @@ constexpr uint32_t FRAGMENT_MS = 10;
 // recording thread forever.
 constexpr pa_usec_t SERVER_ANSWER_LIMIT_USEC = 5 * PA_USEC_PER_SEC;
 
-// Same value as AUDCLNT_BUFFERFLAGS_SILENT: the packet is a hole in the stream.
-constexpr uint32_t BUFFER_FLAG_SILENT = 0x2;
-
 constexpr uint32_t SPEAKER_FRONT_LEFT = 0x1;
 constexpr uint32_t SPEAKER_FRONT_RIGHT = 0x2;
 constexpr uint32_t SPEAKER_FRONT_CENTER = 0x4;
@@ -187,7 +184,9 @@ public:
     Status getMixFormat(WaveFormat** format) override {
         if (format == nullptr || sourceName_.empty()) return FAILURE;
         auto* mix = new WaveFormatExtensible{};
-        const uint16_t channels = sourceSpec_.channels;
+        // Takes are mono or stereo: the server mixes a wider source down to two
+        // channels, which costs less than carrying the others to be dropped.
+        const uint16_t channels = std::min<uint16_t>(sourceSpec_.channels, 2);
         mix->Format.wFormatTag = WAVE_FORMAT_EXTENSIBLE;
         mix->Format.nChannels = channels;
         mix->Format.nSamplesPerSec = sourceSpec_.rate;
@@ -207,8 +206,7 @@ public:
         delete reinterpret_cast<WaveFormatExtensible*>(format);
     }
 
-    // Takes the rate and channel count from the format as the caller left it;
-    // the block alignment may still describe the source's own channel count.
+    // Takes the sample type, rate and channel count from the format.
     Status initialize(const WaveFormat* format, int64_t bufferDuration) override {
         if (context_ == nullptr || stream_ != nullptr || format == nullptr) return FAILURE;
         pa_sample_spec sampleSpec{};

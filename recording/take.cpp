@@ -1,0 +1,34 @@
+#include "recording/take.h"
+
+#include <algorithm>
+#include <cstring>
+
+TakeBlock allocateTakeBlock(size_t samples) { return std::make_unique_for_overwrite<int16_t[]>(samples); }
+
+Take::Take(size_t blockSamples, TakeBlockAllocator allocate)
+    : blockSamples_(blockSamples), allocate_(allocate) {
+    // Room for the pointers of a take at the WAV size limit, so that the list
+    // itself never grows during a take either.
+    blocks_.reserve(static_cast<size_t>(std::min<uint64_t>((uint64_t{1} << 31) / blockSamples_ + 2, 4096)));
+}
+
+void Take::append(const int16_t* samples, size_t count) {
+    // Every block the packet needs first, so a failure leaves the take as it was.
+    const uint64_t needed = (size_ + count + blockSamples_ - 1) / blockSamples_;
+    while (blocks_.size() < needed) blocks_.push_back(allocate_(blockSamples_));
+
+    while (count != 0) {
+        const size_t offset = static_cast<size_t>(size_ % blockSamples_);
+        const size_t n = std::min(count, blockSamples_ - offset);
+        std::memcpy(blocks_[static_cast<size_t>(size_ / blockSamples_)].get() + offset, samples,
+                    n * sizeof(int16_t));
+        samples += n;
+        count -= n;
+        size_ += n;
+    }
+}
+
+void Take::clear() {
+    std::vector<TakeBlock>().swap(blocks_);
+    size_ = 0;
+}

@@ -1,0 +1,53 @@
+#pragma once
+// Every sample of one take in capture order, held in memory until the take
+// ends. Stored in fixed-size blocks allocated as they are needed, so growing
+// never moves or copies what is already captured: a long take costs the
+// recording thread one block allocation now and then, never a copy of
+// hundreds of megabytes while the device keeps delivering.
+// Recording thread only.
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+// 4 MiB of samples a block: small next to a take, large enough that blocks are rare.
+constexpr size_t TAKE_BLOCK_SAMPLES = size_t{2} << 20;
+
+using TakeBlock = std::unique_ptr<int16_t[]>;
+// Returns a block of `samples` samples or throws std::bad_alloc.
+using TakeBlockAllocator = TakeBlock (*)(size_t samples);
+
+TakeBlock allocateTakeBlock(size_t samples);
+
+class Take {
+public:
+    explicit Take(size_t blockSamples = TAKE_BLOCK_SAMPLES, TakeBlockAllocator allocate = allocateTakeBlock);
+
+    // Appends all `count` samples or, when a block cannot be allocated, none
+    // of them (std::bad_alloc propagates).
+    void append(const int16_t* samples, size_t count);
+
+    uint64_t size() const { return size_; }
+    bool empty() const { return size_ == 0; }
+
+    // Calls visit(data, count) for each stretch of samples in order.
+    template <typename Visit>
+    void forEachBlock(Visit visit) const {
+        uint64_t left = size_;
+        for (const TakeBlock& block : blocks_) {
+            if (left == 0) break;
+            const size_t count = left < blockSamples_ ? static_cast<size_t>(left) : blockSamples_;
+            visit(block.get(), count);
+            left -= count;
+        }
+    }
+
+    // Gives all memory back; the take is empty afterwards.
+    void clear();
+
+private:
+    size_t blockSamples_;
+    TakeBlockAllocator allocate_;
+    std::vector<TakeBlock> blocks_;
+    uint64_t size_ = 0;
+};
