@@ -2,6 +2,7 @@
 
 #include "app/messages.h"
 #include "app/shared_state.h"
+#include "app/thread_start.h"
 #include "app/window_port.h"
 #include "recording/recording_thread.h"
 
@@ -40,6 +41,8 @@ std::wstring takeEndStatus() {
         return L"Could not write " + savePath + L" (disk full or not writable): take not saved";
     case TakeOutcome::OpenFailed:
         return L"Cannot open file for writing: " + savePath;
+    case TakeOutcome::ThreadFailed:
+        return THREAD_REFUSED_TEXT;
     case TakeOutcome::DeviceFailed:
         break;
     }
@@ -64,7 +67,14 @@ void onStart(WindowPort& window) {
     // Set before the thread exists, so that it finds it set.
     isRecording = true;
     joinRecordingThread();  // a finished thread nobody joined must not be overwritten
-    recordingThread = std::thread(recordAudioToWav, savePath, hwndMain, captureSourceFactory());
+    try {
+        recordingThread = startThread(recordAudioToWav, savePath, hwndMain, captureSourceFactory());
+    } catch (const std::system_error&) {
+        // As if the device had failed: nothing started, Start works as before.
+        isRecording = false;
+        window.showErrorBox(THREAD_REFUSED_TEXT, L"Error");
+        window.setStatusText(THREAD_REFUSED_TEXT);
+    }
 }
 
 void onStop() {

@@ -16,6 +16,7 @@ std::atomic<float> dominantFreqHz{0.0f};
 std::atomic<TakeOutcome> lastTakeOutcome{TakeOutcome::Saved};
 
 std::thread recordingThread;
+bool (*threadStartRefused)() = nullptr;
 std::wstring savePath = PROPOSED_FILE_NAME;
 std::vector<int16_t> waveformBufferL;
 std::vector<float> spectrumBuffer;

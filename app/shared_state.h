@@ -31,6 +31,7 @@ enum class TakeOutcome : int {
     WriteFailed,   // header, samples or close failed: the file is not a complete take
     OpenFailed,    // the output file could not be opened (or its name encoded)
     DeviceFailed,  // the capture device could not be set up
+    ThreadFailed,  // the system refused a thread; nothing recorded
 };
 
 // Written by the recording thread once per take, before it starts the worker

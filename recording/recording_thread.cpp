@@ -11,6 +11,7 @@
 
 #include "app/messages.h"
 #include "app/shared_state.h"
+#include "app/thread_start.h"
 #include "app/window_port.h"
 #include "recording/live_feed.h"
 #include "recording/sample_conversion.h"
@@ -190,9 +191,18 @@ void recordTake(const std::wstring& path, WindowPort* window, CaptureSource& sou
     } else {
         const uint32_t sampleRate = got.mixFormat->nSamplesPerSec;
         globalSampleRate = static_cast<int32_t>(sampleRate);
-        startSpectrumWorker();
+        bool workerStarted = true;
+        try {
+            startSpectrumWorker();
+        } catch (const std::system_error&) {
+            workerStarted = false;
+        }
 
-        if (!openOutput(path, file)) {
+        if (!workerStarted) {
+            lastTakeOutcome = TakeOutcome::ThreadFailed;
+            window->showErrorBox(THREAD_REFUSED_TEXT, L"Error");
+            window->postMessage(WM_APP_RECORDING_FAILED);
+        } else if (!openOutput(path, file)) {
             lastTakeOutcome = TakeOutcome::OpenFailed;
             // The box comes first: the window thread answers the end-of-take
             // message by joining this thread, and would sit frozen behind a

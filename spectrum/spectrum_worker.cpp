@@ -4,6 +4,7 @@
 
 #include "app/messages.h"
 #include "app/shared_state.h"
+#include "app/thread_start.h"
 #include "app/window_port.h"
 #include "recording/live_feed.h"
 #include "spectrum/fft.h"
@@ -64,7 +65,12 @@ bool pushFftBlock(std::vector<int16_t>&& block) {
 void startSpectrumWorker() {
     // Must be true before the thread runs, or the worker ends at once.
     fftRunning = true;
-    fftThread = std::thread(fftWorkerThread);
+    try {
+        fftThread = startThread(fftWorkerThread);
+    } catch (...) {
+        fftRunning = false;
+        throw;
+    }
 }
 
 void stopSpectrumWorker() {

@@ -13,7 +13,8 @@ void fftWorkerThread();
 // Producer side: queues a block unless 4 are waiting. True when queued.
 bool pushFftBlock(std::vector<int16_t>&& block);
 
-// Recording thread: starts the worker (fftRunning, then fftThread).
+// Recording thread: starts the worker (fftRunning, then fftThread). Throws
+// std::system_error, with fftRunning false again, when no thread can be had.
 void startSpectrumWorker();
 // Recording thread: stops and joins the worker, then empties fftQueue so the
 // next take does not analyse this take's leftovers.
