@@ -25,20 +25,73 @@ void finishTake(WindowPort& window, const std::wstring& status) {
     }
 }
 
+void answerSave(const std::wstring& answer) {
+    {
+        std::lock_guard<std::mutex> lock(saveAnswerMutex);
+        saveAnswer = answer;
+    }
+    saveAnswerCv.notify_all();
+}
+
+// The take could not be written and waits in memory on the recording thread:
+// ask until the user names a place that works or really wants it gone.
+void onSaveFailed(WindowPort& window) {
+    window.setStatusText(takeEndStatus());
+    while (true) {
+        if (window.askYesNo(L"Could not write " + savePath +
+                                L" (disk full, folder missing or not writable).\n\n"
+                                L"The take is still in memory. Save it somewhere else?",
+                            L"Take not saved")) {
+            const std::wstring path = window.browseSavePath();
+            if (path.empty()) continue;
+            savePath = path;
+            window.setStatusText(L"Saving to: " + path);
+            answerSave(path);
+            return;
+        }
+        if (window.askYesNo(L"Discard the take? It has not been saved and will be lost.", L"Discard take")) {
+            answerSave(L"");
+            return;
+        }
+    }
+}
+
+// What went wrong on the way, after the path of a saved take.
+std::wstring savedRemarks() {
+    std::wstring remarks;
+    switch (lastTakeOutcome.load()) {
+    case TakeOutcome::SizeLimit:
+        remarks = L"stopped at the 4 GB WAV size limit";
+        break;
+    case TakeOutcome::OutOfMemory:
+        remarks = L"out of memory: recording stopped";
+        break;
+    case TakeOutcome::DeviceLost:
+        remarks = L"the audio device was lost: recording stopped";
+        break;
+    default:
+        break;
+    }
+    if (const uint32_t gaps = inputGaps.load(); gaps != 0) {
+        if (!remarks.empty()) remarks += L"; ";
+        remarks += std::to_wstring(gaps) + (gaps == 1 ? L" gap in the input" : L" gaps in the input");
+    }
+    return remarks.empty() ? remarks : L" (" + remarks + L")";
+}
+
 }  // namespace
 
 std::wstring takeEndStatus() {
     switch (lastTakeOutcome.load()) {
     case TakeOutcome::Saved:
-        return L"Saved to: " + savePath;
     case TakeOutcome::SizeLimit:
-        return L"Stopped at the 4 GB WAV size limit. Saved to: " + savePath;
     case TakeOutcome::OutOfMemory:
-        return L"Out of memory: recording stopped. Saved to: " + savePath;
     case TakeOutcome::DeviceLost:
-        return L"The audio device was lost: recording stopped. Saved to: " + savePath;
+        return L"Saved to: " + savePath + savedRemarks();
     case TakeOutcome::WriteFailed:
-        return L"Could not write " + savePath + L" (disk full or not writable): take not saved";
+        return L"Take not saved: could not write " + savePath;
+    case TakeOutcome::Discarded:
+        return L"Take discarded: nothing saved";
     case TakeOutcome::OpenFailed:
         return L"Cannot open file for writing: " + savePath;
     case TakeOutcome::ThreadFailed:
@@ -46,7 +99,7 @@ std::wstring takeEndStatus() {
     case TakeOutcome::DeviceFailed:
         break;
     }
-    return L"Cannot open the audio capture device: nothing recorded";
+    return L"Nothing recorded: cannot open the audio capture device";
 }
 
 void onStart(WindowPort& window) {
@@ -64,6 +117,10 @@ void onStart(WindowPort& window) {
     const std::wstring path = window.browseSavePath();
     if (path.empty()) return;
     savePath = path;
+    {
+        std::lock_guard<std::mutex> lock(saveAnswerMutex);
+        saveAnswer.reset();  // an answer nobody took (the window was going away) is stale now
+    }
     // Set before the thread exists, so that it finds it set.
     isRecording = true;
     joinRecordingThread();  // a finished thread nobody joined must not be overwritten
@@ -102,6 +159,9 @@ void onCloseRequest(WindowPort& window) {
 
 void onDestroy() {
     isRecording = false;
+    // A take that is waiting, or about to wait, for a place to be saved cannot
+    // be asked about any more.
+    if (recordingThreadActive) answerSave(L"");
     joinRecordingThread();
 }
 
@@ -114,6 +174,13 @@ bool onAppMessage(WindowPort& window, uint32_t message) {
         return true;
     case WM_APP_RECORDING_STARTED:
         window.setStatusText(L"Recording...");
+        return true;
+    case WM_APP_RECORDING_STALLED:
+        window.setStatusText(L"Recording... nothing has arrived from the device for " +
+                             std::to_wstring(deviceSilentSeconds.load()) + L" s");
+        return true;
+    case WM_APP_SAVE_FAILED:
+        onSaveFailed(window);
         return true;
     case WM_APP_RECORDING_DONE:
     case WM_APP_RECORDING_FAILED:

@@ -9,6 +9,11 @@ constexpr uint32_t WM_APP_RECORDING_DONE = WM_APP_BASE + 2;
 constexpr uint32_t WM_APP_RECORDING_STARTED = WM_APP_BASE + 3;
 // The capture device could not be set up; the take never started.
 constexpr uint32_t WM_APP_RECORDING_FAILED = WM_APP_BASE + 4;
+// The take's file could not be written; the take waits in memory for the
+// window's answer (saveAnswer): another path, or discard.
+constexpr uint32_t WM_APP_SAVE_FAILED = WM_APP_BASE + 5;
+// No packet has come from the device for a while (deviceSilentSeconds).
+constexpr uint32_t WM_APP_RECORDING_STALLED = WM_APP_BASE + 6;
 
 constexpr int IDC_START = 1;
 constexpr int IDC_STOP = 2;

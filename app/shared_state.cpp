@@ -14,6 +14,11 @@ std::atomic<float> currentLevel{0.0f};
 std::atomic<bool> pendingClose{false};
 std::atomic<float> dominantFreqHz{0.0f};
 std::atomic<TakeOutcome> lastTakeOutcome{TakeOutcome::Saved};
+std::atomic<uint32_t> inputGaps{0};
+std::atomic<uint32_t> deviceSilentSeconds{0};
+std::optional<std::wstring> saveAnswer;
+std::mutex saveAnswerMutex;
+std::condition_variable saveAnswerCv;
 
 std::thread recordingThread;
 bool (*threadStartRefused)() = nullptr;

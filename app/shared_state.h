@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <queue>
 #include <string>
 #include <thread>
@@ -28,7 +29,8 @@ enum class TakeOutcome : int {
     SizeLimit,     // ended at the largest size a WAV header can describe; saved
     OutOfMemory,   // memory ran out while the take grew; what was captured is saved
     DeviceLost,    // the capture device or sound server went away; what was captured is saved
-    WriteFailed,   // header, samples or close failed: the file is not a complete take
+    WriteFailed,   // header, samples or close failed; the take waits in memory for another path
+    Discarded,     // the file could not be written and the user let the take go
     OpenFailed,    // the output file could not be opened (or its name encoded)
     DeviceFailed,  // the capture device could not be set up
     ThreadFailed,  // the system refused a thread; nothing recorded
@@ -49,6 +51,17 @@ extern std::atomic<float> currentLevel;  // 0.0 .. 1.0
 extern std::atomic<bool> pendingClose;
 extern std::atomic<float> dominantFreqHz;  // hertz
 extern std::atomic<TakeOutcome> lastTakeOutcome;
+// Reports of lost input during the current take (not counting its first packet).
+extern std::atomic<uint32_t> inputGaps;
+// Whole seconds since the device last delivered, once that is 2 s or more; 0 while sound flows.
+extern std::atomic<uint32_t> deviceSilentSeconds;
+
+// The window's answer to WM_APP_SAVE_FAILED: the next path to write the take
+// to, or an empty string to discard it. Set by the window thread, taken by
+// the recording thread, which waits on saveAnswerCv.
+extern std::optional<std::wstring> saveAnswer;
+extern std::mutex saveAnswerMutex;
+extern std::condition_variable saveAnswerCv;
 
 // Window thread only.
 extern std::thread recordingThread;

@@ -30,4 +30,7 @@ public:
     // an empty string on cancel or failure. Posted messages are still handled
     // while it is open.
     virtual std::wstring browseSavePath() = 0;
+    // Modal question with Yes and No buttons; true for Yes. Posted messages
+    // are still handled while it is open.
+    virtual bool askYesNo(const std::wstring& text, const std::wstring& caption) = 0;
 };

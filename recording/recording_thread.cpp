@@ -23,6 +23,8 @@ namespace {
 
 constexpr int64_t BUFFER_DURATION_100NS = 10000000;  // 1 s absorbs late polls
 constexpr std::chrono::milliseconds POLL_INTERVAL{5};
+// How long the device may deliver nothing before the status line says so.
+constexpr std::chrono::seconds STALL_NOTICE{2};
 
 std::once_flag lastFftInitialised;
 
@@ -44,19 +46,44 @@ void appendUtf8(std::string& out, uint32_t codePoint) {
     }
 }
 
-// Opens the take's file, truncating it. False when the name cannot be
+std::unique_ptr<std::ostream> openFile(const std::filesystem::path& path) {
+    auto file = std::make_unique<std::ofstream>(path, std::ios::binary | std::ios::trunc);
+    if (!file->is_open()) return nullptr;
+    return file;
+}
+
+// The take's file as a path object. A UTF-8 path object is converted to the
+// platform's own file-name encoding, so non-ASCII names work on Windows as well.
+std::filesystem::path outputPath() {
+    return std::filesystem::path(std::u8string(utf8Path.begin(), utf8Path.end()));
+}
+
+// Opens the take's file, truncating it. Null when the name cannot be
 // encoded or the file cannot be created.
-bool openOutput(const std::wstring& path, std::ofstream& file) {
+std::unique_ptr<std::ostream> openOutput(const std::wstring& path) {
     try {
         utf8Path = ws2s(path);
-        // A UTF-8 path object is converted to the platform's own file-name
-        // encoding, so non-ASCII names work on Windows as well.
-        const std::u8string name(utf8Path.begin(), utf8Path.end());
-        file.open(std::filesystem::path(name), std::ios::binary | std::ios::trunc);
+        return openTakeFile(outputPath());
     } catch (const std::exception&) {
-        return false;
+        return nullptr;
     }
-    return file.is_open();
+}
+
+// A file that failed to take the whole take would lie about its length in
+// its header: it goes. Only regular files, never a device standing in for one.
+void removeFailedOutput() {
+    std::error_code ignored;
+    const std::filesystem::path path = outputPath();
+    if (std::filesystem::is_regular_file(path, ignored)) std::filesystem::remove(path, ignored);
+}
+
+// Blocks until the window answers WM_APP_SAVE_FAILED: another path, or empty to discard.
+std::wstring waitForSaveAnswer() {
+    std::unique_lock<std::mutex> lock(saveAnswerMutex);
+    saveAnswerCv.wait(lock, [] { return saveAnswer.has_value(); });
+    std::wstring answer = std::move(*saveAnswer);
+    saveAnswer.reset();
+    return answer;
 }
 
 // What the setup obtained, so that the release steps give back exactly that.
@@ -101,14 +128,28 @@ void release(CaptureSource& source, Obtained& got) {
 TakeOutcome capture(CaptureSource& source, const WaveFormat* format, int channels, WindowPort* window,
                     Take& take, uint64_t maxTakeSamples) {
     std::vector<int16_t> packetSamples;
+    bool firstPacket = true;
+    auto lastDelivery = std::chrono::steady_clock::now();
     while (isRecording) {
         uint32_t packetLength = 0;
         if (failed(source.getNextPacketSize(&packetLength))) return TakeOutcome::DeviceLost;
+        const auto now = std::chrono::steady_clock::now();
+        if (packetLength != 0) {
+            lastDelivery = now;
+            if (deviceSilentSeconds.exchange(0) != 0) window->postMessage(WM_APP_RECORDING_STARTED);
+        } else if (now - lastDelivery >= STALL_NOTICE) {
+            const auto silent = static_cast<uint32_t>(
+                std::chrono::duration_cast<std::chrono::seconds>(now - lastDelivery).count());
+            if (deviceSilentSeconds.exchange(silent) != silent) window->postMessage(WM_APP_RECORDING_STALLED);
+        }
         while (packetLength != 0 && isRecording) {
             const uint8_t* data = nullptr;
             uint32_t frames = 0;
             uint32_t flags = 0;
             if (failed(source.getBuffer(&data, &frames, &flags))) break;
+            // Some drivers flag the very first packet of a stream; that is no loss.
+            if ((flags & BUFFER_FLAG_DATA_DISCONTINUITY) != 0 && !firstPacket) ++inputGaps;
+            firstPacket = false;
 
             TakeOutcome ending = TakeOutcome::Saved;
             bool endNow = false;
@@ -142,15 +183,34 @@ TakeOutcome capture(CaptureSource& source, const WaveFormat* format, int channel
     return TakeOutcome::Saved;
 }
 
-bool writeTake(std::ofstream& file, uint32_t sampleRate, int channels, const Take& take) {
+bool writeTake(std::ostream& file, uint32_t sampleRate, int channels, const Take& take) {
     const uint64_t dataSize = take.size() * sizeof(int16_t);
     writeWavHeader(file, static_cast<int32_t>(sampleRate), 16, channels, dataSize);
     take.forEachBlock([&file](const int16_t* samples, size_t count) {
         file.write(reinterpret_cast<const char*>(samples),
                    static_cast<std::streamsize>(count * sizeof(int16_t)));
     });
-    file.close();  // flushes; a full disk shows up here at the latest
+    // Flushing and closing is where a full disk shows up at the latest.
+    file.flush();
+    if (auto* onDisk = dynamic_cast<std::ofstream*>(&file)) onDisk->close();
     return !file.fail();
+}
+
+// Writes the take to the file that is open, then, as long as that fails,
+// to whatever path the window answers with, until it is written or the user
+// lets it go. Returns how the take ended.
+TakeOutcome saveTake(std::unique_ptr<std::ostream> file, uint32_t sampleRate, int channels, const Take& take,
+                     TakeOutcome captured, WindowPort* window) {
+    while (true) {
+        if (file && writeTake(*file, sampleRate, channels, take)) return captured;
+        file.reset();
+        removeFailedOutput();
+        lastTakeOutcome = TakeOutcome::WriteFailed;
+        window->postMessage(WM_APP_SAVE_FAILED);
+        const std::wstring next = waitForSaveAnswer();
+        if (next.empty()) return TakeOutcome::Discarded;
+        file = openOutput(next);
+    }
 }
 
 }  // namespace
@@ -183,7 +243,9 @@ void recordTake(const std::wstring& path, WindowPort* window, CaptureSource& sou
 
     Obtained got;
     int channels = 1;
-    std::ofstream file;
+    std::unique_ptr<std::ostream> file;
+    inputGaps = 0;
+    deviceSilentSeconds = 0;
 
     if (!setUpDevice(source, got, channels)) {
         lastTakeOutcome = TakeOutcome::DeviceFailed;
@@ -202,7 +264,7 @@ void recordTake(const std::wstring& path, WindowPort* window, CaptureSource& sou
             lastTakeOutcome = TakeOutcome::ThreadFailed;
             window->showErrorBox(THREAD_REFUSED_TEXT, L"Error");
             window->postMessage(WM_APP_RECORDING_FAILED);
-        } else if (!openOutput(path, file)) {
+        } else if (!(file = openOutput(path))) {
             lastTakeOutcome = TakeOutcome::OpenFailed;
             // The box comes first: the window thread answers the end-of-take
             // message by joining this thread, and would sit frozen behind a
@@ -213,9 +275,12 @@ void recordTake(const std::wstring& path, WindowPort* window, CaptureSource& sou
             window->postMessage(WM_APP_RECORDING_STARTED);
             std::call_once(lastFftInitialised, [] { lastFFT = std::chrono::steady_clock::now(); });
 
-            TakeOutcome outcome = capture(source, got.mixFormat, channels, window, take, maxTakeSamples);
+            const TakeOutcome captured =
+                capture(source, got.mixFormat, channels, window, take, maxTakeSamples);
             source.stop();
-            if (!writeTake(file, sampleRate, channels, take)) outcome = TakeOutcome::WriteFailed;
+            const TakeOutcome outcome =
+                saveTake(std::move(file), sampleRate, channels, take, captured, window);
+            if (outcome == TakeOutcome::Discarded) take.clear();
             lastTakeOutcome = outcome;
             window->postMessage(WM_APP_RECORDING_DONE);
         }
@@ -226,6 +291,8 @@ void recordTake(const std::wstring& path, WindowPort* window, CaptureSource& sou
     source.uninitializeThread();
     recordingThreadActive = false;
 }
+
+std::unique_ptr<std::ostream> (*openTakeFile)(const std::filesystem::path& path) = openFile;
 
 void recordAudioToWav(std::wstring path, WindowPort* window, std::unique_ptr<CaptureSource> source) {
     Take take;

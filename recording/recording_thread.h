@@ -1,6 +1,8 @@
 #pragma once
 // One take, from opening the capture device to the finished WAV file.
 #include <cstdint>
+#include <filesystem>
+#include <ostream>
 #include <memory>
 #include <string>
 
@@ -16,6 +18,10 @@ constexpr uint64_t MAX_TAKE_SAMPLES = 2147483629ull;
 // surrogate pairs are combined where wchar_t is 16 bits). Throws
 // std::range_error for a lone surrogate or a value above U+10FFFF.
 std::string ws2s(const std::wstring& text);
+
+// Opens the file a take is written to, truncating it; null when it cannot be
+// created. Tests put a stream that fails part-way in its place.
+extern std::unique_ptr<std::ostream> (*openTakeFile)(const std::filesystem::path& path);
 
 // Thread body. path: the file the user chose; window: where to post the
 // take's messages; source: the capture device, owned for this take.

@@ -54,7 +54,12 @@ MainWindow::MainWindow()
     connect(stopButton_, &QPushButton::clicked, this, [this] { onCommand(port_, IDC_STOP); });
 }
 
-void MainWindow::setStatusText(const QString& text) { status_->setText(text); }
+// A long status is cut in its middle, so its outcome and the file name stay
+// readable; the whole text is the tooltip.
+void MainWindow::setStatusText(const QString& text) {
+    status_->setToolTip(text);
+    status_->setText(status_->fontMetrics().elidedText(text, Qt::ElideMiddle, status_->width()));
+}
 
 void MainWindow::enableButton(int controlId, bool enabled) {
     if (controlId == IDC_START) startButton_->setEnabled(enabled);

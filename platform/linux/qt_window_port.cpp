@@ -8,6 +8,7 @@
 
 #include <QCoreApplication>
 #include <QFileDialog>
+#include <QMessageBox>
 #include <QStringList>
 
 #include <utility>
@@ -73,6 +74,12 @@ void QtWindowPort::enableButton(int controlId, bool enabled) { window_.enableBut
 void QtWindowPort::invalidatePanel(int controlId) { window_.invalidatePanel(controlId); }
 
 void QtWindowPort::destroyWindow() { window_.destroyForGood(); }
+
+bool QtWindowPort::askYesNo(const std::wstring& text, const std::wstring& caption) {
+    // No is the default button: Enter alone never lets a take go.
+    return QMessageBox::question(&window_, QString::fromStdWString(caption), QString::fromStdWString(text),
+                                 QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
+}
 
 std::wstring QtWindowPort::browseSavePath() {
     QFileDialog dialog(&window_);

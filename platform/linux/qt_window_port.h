@@ -38,6 +38,7 @@ public:
     void invalidatePanel(int controlId) override;
     void destroyWindow() override;
     std::wstring browseSavePath() override;
+    bool askYesNo(const std::wstring& text, const std::wstring& caption) override;
 
     // Window thread: the oldest item posted, one per posted event.
     std::optional<PostedItem> takePostedItem();

@@ -55,7 +55,8 @@ HWND* controlSlot(int controlId) {
 void createControls(HWND window) {
     for (const ControlLayout& control : MAIN_WINDOW_CONTROLS) {
         const bool button = control.controlId == IDC_START || control.controlId == IDC_STOP;
-        const DWORD style = button ? BS_PUSHBUTTON : control.text ? SS_LEFT : SS_OWNERDRAW;
+        // A long status is cut in its middle, so its outcome and the file name stay readable.
+        const DWORD style = button ? BS_PUSHBUTTON : control.text ? SS_LEFT | SS_PATHELLIPSIS : SS_OWNERDRAW;
         *controlSlot(control.controlId) =
             createControl(window, button ? L"BUTTON" : L"STATIC", control.text, CHILD_STYLE | style,
                           control.x, control.y, control.width, control.height, control.controlId);

@@ -34,3 +34,9 @@ void Win32WindowPort::invalidatePanel(int controlId) {
 void Win32WindowPort::destroyWindow() { DestroyWindow(window_); }
 
 std::wstring Win32WindowPort::browseSavePath() { return ::browseSavePath(window_); }
+
+bool Win32WindowPort::askYesNo(const std::wstring& text, const std::wstring& caption) {
+    // No is the default button: Enter alone never lets a take go.
+    return MessageBoxW(window_, text.c_str(), caption.c_str(), MB_ICONWARNING | MB_YESNO | MB_DEFBUTTON2) ==
+           IDYES;
+}

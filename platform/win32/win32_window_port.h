@@ -19,6 +19,7 @@ public:
     void invalidatePanel(int controlId) override;
     void destroyWindow() override;
     std::wstring browseSavePath() override;
+    bool askYesNo(const std::wstring& text, const std::wstring& caption) override;
 
 private:
     // Read by the recording thread and the spectrum worker when they post;
