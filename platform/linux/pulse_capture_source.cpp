@@ -26,7 +26,9 @@ constexpr Status OK = 0;
 constexpr Status FAILURE = -1;
 
 constexpr int64_t HUNDRED_NS_PER_SECOND = 10'000'000;
-constexpr uint32_t FRAGMENT_MS = 10;
+// Large enough that the server wakes us at most 50 times a second, small enough
+// that the level meter follows sound within a few frames.
+constexpr uint32_t FRAGMENT_MS = 20;
 // A server that accepts the connection but never answers must not hang the
 // recording thread forever.
 constexpr pa_usec_t SERVER_ANSWER_LIMIT_USEC = 5 * PA_USEC_PER_SEC;
@@ -60,6 +62,10 @@ void signalMainloop(void* mainloop) {
 }
 void onContextState(pa_context*, void* mainloop) { signalMainloop(mainloop); }
 void onStreamState(pa_stream*, void* mainloop) { signalMainloop(mainloop); }
+
+// The server had to throw input away because the stream was not read in time.
+// Runs on the loop's thread with its lock held, as does every reader of the flag.
+void onStreamOverflow(pa_stream*, void* overflowed) { *static_cast<bool*>(overflowed) = true; }
 
 struct ServerInfoQuery {
     pa_threaded_mainloop* mainloop = nullptr;
@@ -240,6 +246,7 @@ public:
         stream_ = pa_stream_new(context_, "Quorvel capture", &sampleSpec, &map);
         if (stream_ == nullptr) return FAILURE;
         pa_stream_set_state_callback(stream_, onStreamState, mainloop_);
+        pa_stream_set_overflow_callback(stream_, onStreamOverflow, &overflowed_);
         frameBytes_ = frameBytes;
         return OK;
     }
@@ -296,6 +303,10 @@ public:
             peeked_ = true;
         }
         *frames = static_cast<uint32_t>(bytes / frameBytes_);
+        if (overflowed_ && *frames != 0) {
+            packetFlags |= BUFFER_FLAG_DATA_DISCONTINUITY;
+            overflowed_ = false;
+        }
         if (flags != nullptr) *flags = packetFlags;
         return OK;
     }
@@ -323,6 +334,7 @@ public:
         MainloopLock lock(mainloop_);
         disconnectLocked();
         pa_stream_set_state_callback(stream_, nullptr, nullptr);
+        pa_stream_set_overflow_callback(stream_, nullptr, nullptr);
         pa_stream_unref(stream_);
         stream_ = nullptr;
     }
@@ -394,9 +406,10 @@ private:
     pa_sample_spec sourceSpec_{};
     pa_stream* stream_ = nullptr;
     pa_buffer_attr bufferAttr_{};
-    size_t frameBytes_ = 0;   // of the stream, not of the source
-    bool connected_ = false;  // pa_stream_connect_record succeeded
-    bool peeked_ = false;     // a fragment is held until releaseBuffer
+    size_t frameBytes_ = 0;    // of the stream, not of the source
+    bool connected_ = false;   // pa_stream_connect_record succeeded
+    bool peeked_ = false;      // a fragment is held until releaseBuffer
+    bool overflowed_ = false;  // input was lost since the last packet; under the loop's lock
     std::vector<uint8_t> silence_ = std::vector<uint8_t>(1, 0);
 };
 
