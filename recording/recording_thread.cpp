@@ -25,6 +25,9 @@ constexpr int64_t BUFFER_DURATION_100NS = 10000000;  // 1 s absorbs late polls
 constexpr std::chrono::milliseconds POLL_INTERVAL{5};
 // How long the device may deliver nothing before the status line says so.
 constexpr std::chrono::seconds STALL_NOTICE{2};
+// Views are repainted at most this often (about 60 times a second), however
+// many packets arrive; a screen shows no more.
+constexpr std::chrono::milliseconds VISUALS_INTERVAL{16};
 
 std::once_flag lastFftInitialised;
 
@@ -130,10 +133,30 @@ TakeOutcome capture(CaptureSource& source, const WaveFormat* format, int channel
     std::vector<int16_t> packetSamples;
     bool firstPacket = true;
     auto lastDelivery = std::chrono::steady_clock::now();
+    // New data for the views not yet announced; announced on a later poll if
+    // need be, so the last packet before a pause is always shown.
+    bool visualsPending = false;
+    auto lastVisuals = lastDelivery - VISUALS_INTERVAL;
+    const auto announceVisuals = [&](std::chrono::steady_clock::time_point now) {
+        if (!visualsPending || now - lastVisuals < VISUALS_INTERVAL) return;
+        window->postMessage(WM_APP_UPDATE_VISUALS);
+        visualsPending = false;
+        lastVisuals = now;
+    };
+    // Every way out of capture shows what was captured last.
+    struct FinalVisuals {
+        const bool& pending;
+        WindowPort* window;
+        ~FinalVisuals() {
+            if (pending) window->postMessage(WM_APP_UPDATE_VISUALS);
+        }
+    } finalVisuals{visualsPending, window};
+
     while (isRecording) {
         uint32_t packetLength = 0;
         if (failed(source.getNextPacketSize(&packetLength))) return TakeOutcome::DeviceLost;
         const auto now = std::chrono::steady_clock::now();
+        announceVisuals(now);
         if (packetLength != 0) {
             lastDelivery = now;
             if (deviceSilentSeconds.exchange(0) != 0) window->postMessage(WM_APP_RECORDING_STARTED);
@@ -171,7 +194,7 @@ TakeOutcome capture(CaptureSource& source, const WaveFormat* format, int channel
                 ending = TakeOutcome::OutOfMemory;
                 endNow = true;
             }
-            if (accepted) window->postMessage(WM_APP_UPDATE_VISUALS);
+            if (accepted) visualsPending = true;
             // A refused packet is handed back too, so the source can go on.
             source.releaseBuffer(frames);
             if (endNow) return ending;
