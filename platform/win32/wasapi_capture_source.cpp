@@ -45,6 +45,8 @@ static_assert(offsetof(WaveFormatExtensible, dwChannelMask) == offsetof(WAVEFORM
 static_assert(offsetof(WaveFormatExtensible, SubFormat) == offsetof(WAVEFORMATEXTENSIBLE, SubFormat));
 static_assert(sizeof(FormatGuid) == sizeof(GUID));
 static_assert(sizeof(Status) == sizeof(HRESULT));
+static_assert(BUFFER_FLAG_SILENT == AUDCLNT_BUFFERFLAGS_SILENT);
+static_assert(BUFFER_FLAG_DATA_DISCONTINUITY == AUDCLNT_BUFFERFLAGS_DATA_DISCONTINUITY);
 
 namespace {
 
