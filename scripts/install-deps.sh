@@ -7,6 +7,7 @@ packages=(
     qt6-base-dev qt6-qpa-plugins libpulse-dev
     g++-mingw-w64-x86-64-posix wine wine64
     pulseaudio pulseaudio-utils sox xvfb xdotool imagemagick x11-utils
+    dpkg-dev desktop-file-utils appstream lintian icoutils unzip
 )
 missing=()
 for p in "${packages[@]}"; do
