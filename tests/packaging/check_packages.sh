@@ -36,7 +36,8 @@ unzip -q "$ZIP" -d "$work/zip"
 exe=$(find "$work/zip" -name quorvel.exe)
 wrestool -x --raw -t 24 "$exe" >"$work/manifest.xml"
 
-check "desktop entry valid" desktop-file-validate "$work/deb/usr/share/applications/$ID.desktop"
+# desktop-file-validate still exits 0 on some errors ("will be fatal in the future"): any remark fails.
+check "desktop entry valid" bash -c '! desktop-file-validate "$0" 2>&1 | grep .' "$work/deb/usr/share/applications/$ID.desktop"
 check "metainfo valid" appstreamcli validate --no-net "$work/deb/usr/share/metainfo/$ID.metainfo.xml"
 check "metainfo names this release" grep -q "<release version=\"$version\"" "$work/deb/usr/share/metainfo/$ID.metainfo.xml"
 check "deb file list" hasAll "$(dpkg-deb -c "$DEB")" ./usr/bin/quorvel "/applications/$ID.desktop" \
