@@ -9,6 +9,7 @@ test_packages=(
     googletest libgtest-dev libgmock-dev libbenchmark-dev libfftw3-dev
     g++-mingw-w64-x86-64-posix wine wine64
     pulseaudio sox xvfb xdotool imagemagick x11-utils
+    dpkg-dev desktop-file-utils appstream lintian icoutils unzip
 )
 options=()
 if [ "${1:-test}" = run ]; then

@@ -2,7 +2,8 @@
 # Installs what is missing, then builds and tests every configuration: Linux
 # debug, ThreadSanitizer, AddressSanitizer+UBSan, and the Windows build under
 # Wine. Tests that need a sound server or a display get a private PulseAudio
-# server and an Xvfb display. Finishes with the benchmark figures.
+# server and an Xvfb display. Then builds the .deb and the Windows zip and
+# checks them. Finishes with the benchmark figures.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
@@ -38,6 +39,31 @@ for preset in "${presets[@]}"; do
     failed=$((failed + f))
     [ "$f" -eq 0 ] || failures+=("$preset: $f failed")
 done
+
+echo "=== packages ==="
+# The .deb from the optimised Linux build, the zip from the Windows build above;
+# each check of tests/packaging/check_packages.sh counts as one test.
+rm -rf build/packages
+if cmake --preset linux-release >build-packages.log 2>&1 &&
+   cmake --build --preset linux-release >>build-packages.log 2>&1 &&
+   cpack --config build/linux-release/CPackConfig.cmake -B build/packages >>build-packages.log 2>&1 &&
+   cpack --config build/windows/CPackConfig.cmake -B build/packages >>build-packages.log 2>&1; then
+    rm -f build-packages.log
+    checks=$(tests/packaging/check_packages.sh build/packages/quorvel_*_amd64.deb build/packages/quorvel-*-windows-x64.zip)
+    status=$?
+    echo "$checks"
+    p=$(grep -c '^PASS:' <<<"$checks")
+    f=$(grep -c '^FAIL:' <<<"$checks")
+    # A checker that stopped before reporting a check still fails.
+    [ "$status" -eq 0 ] || [ "$f" -gt 0 ] || f=1
+    passed=$((passed + p))
+    failed=$((failed + f))
+    [ "$f" -eq 0 ] || failures+=("packages: $f failed")
+else
+    cat build-packages.log
+    failed=$((failed + 1))
+    failures+=("packages: build")
+fi
 
 echo "=== benchmarks (figures, not tests) ==="
 if cmake --preset linux-bench >/dev/null && cmake --build --preset linux-bench >/dev/null; then

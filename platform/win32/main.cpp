@@ -2,7 +2,10 @@
 // - WinMain: class registration, the main window, the message loop, exit code 0
 // - console-subsystem entry point that calls WinMain with the start-up show command
 // - WASAPI as the capture source of every take
+// - themed buttons and dialogs (Common Controls 6, requested by the manifest)
 #include <windows.h>
+
+#include <commctrl.h>
 
 #include "app/shared_state.h"
 #include "main_window.h"
@@ -43,6 +46,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previousInstance*/, LPSTR /*c
     hwndMain = &mainWindow;
     setMainWindowPort(&mainWindow);
 
+    // With the manifest's Common Controls 6 dependency this registers the
+    // themed button class that the window's buttons are created from.
+    INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_STANDARD_CLASSES};
+    InitCommonControlsEx(&controls);
     registerMainWindowClass(instance);
     HWND window = createMainWindow(instance);
     mainWindow.attach(window);

@@ -9,6 +9,7 @@
 #include "app/window_layout.h"
 #include "gdi_canvas.h"
 #include "panels/panels.h"
+#include "resource_ids.h"
 #include "win32_window_port.h"
 
 HWND hwndStart = nullptr;
@@ -83,6 +84,7 @@ void registerMainWindowClass(HINSTANCE instance) {
     windowClass.style = CS_HREDRAW | CS_VREDRAW;
     windowClass.lpfnWndProc = WndProc;
     windowClass.hInstance = instance;
+    windowClass.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(IDI_QUORVEL));
     windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
     windowClass.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_WINDOW + 1));
     windowClass.lpszClassName = WINDOW_CLASS_NAME;
