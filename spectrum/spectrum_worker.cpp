@@ -1,33 +1,41 @@
 #include "spectrum/spectrum_worker.h"
 
-#include <cmath>
+#include <algorithm>
 
 #include "app/messages.h"
 #include "app/shared_state.h"
 #include "app/window_port.h"
 #include "recording/live_feed.h"
 #include "spectrum/fft.h"
+#include "spectrum/fft_kernels.h"
+
+namespace {
+
+// Working storage of the analyses, reused by each: the worker allocates
+// nothing per block. Spectrum worker only (one analysis at a time).
+alignas(64) float workRe[FFT_SIZE];
+alignas(64) float workIm[FFT_SIZE];
+alignas(64) float workMagnitude[FFT_SIZE / 2];
+
+}  // namespace
 
 void processFFT(const int16_t* samples, uint64_t count, int32_t sampleRate) {
     initBlackman();
-    std::vector<float> re(FFT_SIZE, 0.0f);
-    std::vector<float> im(FFT_SIZE, 0.0f);
-    for (size_t i = 0; i < FFT_SIZE && i < count; ++i)
-        re[i] = (static_cast<float>(samples[i]) / 32768.0f) * blackmanWin[i];
+    const size_t used = count < FFT_SIZE ? static_cast<size_t>(count) : FFT_SIZE;
+    for (size_t i = 0; i < used; ++i)
+        workRe[i] = (static_cast<float>(samples[i]) / 32768.0f) * blackmanWin[i];
+    std::fill(workRe + used, workRe + FFT_SIZE, 0.0f);
+    std::fill(workIm, workIm + FFT_SIZE, 0.0f);
+    bitReverse(workRe, FFT_SIZE);  // im is all zeros: nothing to reorder
+    const FftKernels& kernels = fftKernels();
+    fftStages(kernels, workRe, workIm, FFT_SIZE);
 
-    fft(re, im);
-
-    std::vector<float> magnitude(FFT_SIZE / 2);
-    float maximum = 1e-8f;  // a bin must exceed this to become the peak
-    size_t peak = 0;
-    for (size_t k = 0; k < magnitude.size(); ++k) {
-        magnitude[k] = std::sqrt(re[k] * re[k] + im[k] * im[k]);
-        if (magnitude[k] > maximum) {
-            maximum = magnitude[k];
-            peak = k;
-        }
-    }
-    for (float& m : magnitude) m /= maximum;
+    const size_t bins = FFT_SIZE / 2;
+    // A bin must exceed 1e-8 to become the peak; the lowest of equal bins wins.
+    const float floor = 1e-8f;
+    const float maximum = kernels.magnitudes(workRe, workIm, workMagnitude, bins, floor);
+    const size_t peak = maximum > floor ? kernels.firstEqual(workMagnitude, bins, maximum) : 0;
+    kernels.divideAll(workMagnitude, bins, maximum);
 
     const float peakHz =
         static_cast<float>(peak) * static_cast<float>(sampleRate) / static_cast<float>(FFT_SIZE);
@@ -36,7 +44,8 @@ void processFFT(const int16_t* samples, uint64_t count, int32_t sampleRate) {
     dominantFreqHz = peakHz;
     {
         std::lock_guard<std::mutex> lock(spectrumMutex);
-        spectrumBuffer = magnitude;
+        // Same length every time, so the buffer's storage is reused.
+        spectrumBuffer.assign(workMagnitude, workMagnitude + bins);
     }
     if (hwndMain) hwndMain->postMessage(WM_APP_UPDATE_VISUALS);
 }

@@ -1,0 +1,29 @@
+#pragma once
+// The vector forms of the transform and of the spectrum's magnitude loops, one
+// set per instruction set, and the pieces of the transform that the spectrum
+// worker runs directly on its own buffers. Spectrum worker (and tests) only.
+#include <cstddef>
+
+struct FftKernels {
+    size_t width;  // floats per vector; stages need n >= width * width
+    // Butterfly stages over bit-reversed input; twiddles of half-length h at [h, 2h).
+    void (*stages)(float* re, float* im, size_t n, const float* twRe, const float* twIm);
+    // Magnitudes of count bins; returns the largest above floor, else floor.
+    float (*magnitudes)(const float* re, const float* im, float* magnitude, size_t count, float floor);
+    // Lowest index holding x, or count.
+    size_t (*firstEqual)(const float* values, size_t count, float x);
+    void (*divideAll)(float* values, size_t count, float divisor);
+};
+
+// Counts passed to the kernels are multiples of width.
+extern const FftKernels SSE2_FFT_KERNELS;  // any x86-64
+extern const FftKernels AVX_FFT_KERNELS;   // only where avxSupported()
+
+bool avxSupported();
+// The widest set this processor runs.
+const FftKernels& fftKernels();
+
+// Reorders x[0..n) into bit-reversed index order; n a power of two.
+void bitReverse(float* x, size_t n);
+// The whole transform of fft() over bit-reversed input, n a power of two.
+void fftStages(const FftKernels& kernels, float* re, float* im, size_t n);
