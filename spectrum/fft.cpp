@@ -149,11 +149,15 @@ void fftStages(const FftKernels& kernels, float* re, float* im, size_t n) {
     for (size_t h = 1; h < n; h *= 2) scalarStage(re, im, n, h, table.re.data() + h, table.im.data() + h);
 }
 
+void fftWith(const FftKernels& kernels, float* re, float* im, size_t n) {
+    bitReverse(re, n);
+    bitReverse(im, n);
+    fftStages(kernels, re, im, n);
+}
+
 void fft(std::vector<float>& re, std::vector<float>& im) {
     const size_t n = re.size();
     // Anything but two equal power-of-two lengths would index out of range.
     if (n < 2 || im.size() != n || (n & (n - 1)) != 0) return;
-    bitReverse(re.data(), n);
-    bitReverse(im.data(), n);
-    fftStages(fftKernels(), re.data(), im.data(), n);
+    fftWith(fftKernels(), re.data(), im.data(), n);
 }

@@ -25,5 +25,7 @@ const FftKernels& fftKernels();
 
 // Reorders x[0..n) into bit-reversed index order; n a power of two.
 void bitReverse(float* x, size_t n);
-// The whole transform of fft() over bit-reversed input, n a power of two.
+// The butterfly stages of fft() over bit-reversed input, n a power of two.
 void fftStages(const FftKernels& kernels, float* re, float* im, size_t n);
+// All of fft() with the given kernels, n a power of two.
+void fftWith(const FftKernels& kernels, float* re, float* im, size_t n);
