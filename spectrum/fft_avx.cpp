@@ -16,13 +16,6 @@ struct Avx {
     static V add(V a, V b) { return _mm256_add_ps(a, b); }
     static V sub(V a, V b) { return _mm256_sub_ps(a, b); }
     static V mul(V a, V b) { return _mm256_mul_ps(a, b); }
-    static V div(V a, V b) { return _mm256_div_ps(a, b); }
-    static V sqrt(V a) { return _mm256_sqrt_ps(a); }
-    // a where a > b, else b: a NaN a never wins.
-    static V maxUnlessNan(V a, V b) { return _mm256_max_ps(a, b); }
-    static unsigned equalMask(V a, V b) {
-        return static_cast<unsigned>(_mm256_movemask_ps(_mm256_cmp_ps(a, b, _CMP_EQ_OQ)));
-    }
     static void transpose(V* v) {
         const V t0 = _mm256_unpacklo_ps(v[0], v[1]), t1 = _mm256_unpackhi_ps(v[0], v[1]);
         const V t2 = _mm256_unpacklo_ps(v[2], v[3]), t3 = _mm256_unpackhi_ps(v[2], v[3]);
@@ -45,5 +38,4 @@ struct Avx {
 
 }  // namespace
 
-const FftKernels AVX_FFT_KERNELS = {Avx::W, fftpass::runStages<Avx>, fftpass::magnitudes<Avx>,
-                                    fftpass::firstEqual<Avx>, fftpass::divideAll<Avx>};
+const FftKernels AVX_FFT_KERNELS = {Avx::W, fftpass::runStages<Avx>};

@@ -8,14 +8,8 @@ struct FftKernels {
     size_t width;  // floats per vector; stages need n >= width * width
     // Butterfly stages over bit-reversed input; twiddles of half-length h at [h, 2h).
     void (*stages)(float* re, float* im, size_t n, const float* twRe, const float* twIm);
-    // Magnitudes of count bins; returns the largest above floor, else floor.
-    float (*magnitudes)(const float* re, const float* im, float* magnitude, size_t count, float floor);
-    // Lowest index holding x, or count.
-    size_t (*firstEqual)(const float* values, size_t count, float x);
-    void (*divideAll)(float* values, size_t count, float divisor);
 };
 
-// Counts passed to the kernels are multiples of width.
 extern const FftKernels SSE2_FFT_KERNELS;  // any x86-64
 extern const FftKernels AVX_FFT_KERNELS;   // only where avxSupported()
 
@@ -29,3 +23,11 @@ void bitReverse(float* x, size_t n);
 void fftStages(const FftKernels& kernels, float* re, float* im, size_t n);
 // All of fft() with the given kernels, n a power of two.
 void fftWith(const FftKernels& kernels, float* re, float* im, size_t n);
+
+// The spectrum's loops over bins, in SSE2 on every processor so that they are
+// the same code wherever they run; count is a multiple of 4.
+// Magnitudes of count bins; returns the largest above floor, else floor.
+float spectrumMagnitudes(const float* re, const float* im, float* magnitude, size_t count, float floor);
+// Lowest index holding x, or count.
+size_t firstBinEqualTo(const float* values, size_t count, float x);
+void divideBins(float* values, size_t count, float divisor);

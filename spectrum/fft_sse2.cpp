@@ -25,5 +25,16 @@ struct Sse2 {
 
 }  // namespace
 
-const FftKernels SSE2_FFT_KERNELS = {Sse2::W, fftpass::runStages<Sse2>, fftpass::magnitudes<Sse2>,
-                                     fftpass::firstEqual<Sse2>, fftpass::divideAll<Sse2>};
+const FftKernels SSE2_FFT_KERNELS = {Sse2::W, fftpass::runStages<Sse2>};
+
+float spectrumMagnitudes(const float* re, const float* im, float* magnitude, size_t count, float floor) {
+    return fftpass::magnitudes<Sse2>(re, im, magnitude, count, floor);
+}
+
+size_t firstBinEqualTo(const float* values, size_t count, float x) {
+    return fftpass::firstEqual<Sse2>(values, count, x);
+}
+
+void divideBins(float* values, size_t count, float divisor) {
+    fftpass::divideAll<Sse2>(values, count, divisor);
+}

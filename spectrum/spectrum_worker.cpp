@@ -27,15 +27,14 @@ void processFFT(const int16_t* samples, uint64_t count, int32_t sampleRate) {
     std::fill(workRe + used, workRe + FFT_SIZE, 0.0f);
     std::fill(workIm, workIm + FFT_SIZE, 0.0f);
     bitReverse(workRe, FFT_SIZE);  // im is all zeros: nothing to reorder
-    const FftKernels& kernels = fftKernels();
-    fftStages(kernels, workRe, workIm, FFT_SIZE);
+    fftStages(fftKernels(), workRe, workIm, FFT_SIZE);
 
     const size_t bins = FFT_SIZE / 2;
     // A bin must exceed 1e-8 to become the peak; the lowest of equal bins wins.
     const float floor = 1e-8f;
-    const float maximum = kernels.magnitudes(workRe, workIm, workMagnitude, bins, floor);
-    const size_t peak = maximum > floor ? kernels.firstEqual(workMagnitude, bins, maximum) : 0;
-    kernels.divideAll(workMagnitude, bins, maximum);
+    const float maximum = spectrumMagnitudes(workRe, workIm, workMagnitude, bins, floor);
+    const size_t peak = maximum > floor ? firstBinEqualTo(workMagnitude, bins, maximum) : 0;
+    divideBins(workMagnitude, bins, maximum);
 
     const float peakHz =
         static_cast<float>(peak) * static_cast<float>(sampleRate) / static_cast<float>(FFT_SIZE);
