@@ -26,7 +26,8 @@ void fftWith(const FftKernels& kernels, float* re, float* im, size_t n);
 
 // The spectrum's loops over bins, in SSE2 on every processor so that they are
 // the same code wherever they run; count is a multiple of 4.
-// Magnitudes of count bins; returns the largest above floor, else floor.
+// Magnitudes of count bins (magnitude may be re or im); returns the largest
+// above floor, else floor.
 float spectrumMagnitudes(const float* re, const float* im, float* magnitude, size_t count, float floor);
 // Lowest index holding x, or count.
 size_t firstBinEqualTo(const float* values, size_t count, float x);

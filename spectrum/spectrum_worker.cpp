@@ -11,11 +11,11 @@
 
 namespace {
 
-// Working storage of the analyses, reused by each: the worker allocates
-// nothing per block. Spectrum worker only (one analysis at a time).
+// Working storage of the analyses, reused by each so that the worker
+// allocates nothing per block; the magnitudes overwrite the imaginary parts
+// they come from. Spectrum worker only (one analysis at a time).
 alignas(64) float workRe[FFT_SIZE];
 alignas(64) float workIm[FFT_SIZE];
-alignas(64) float workMagnitude[FFT_SIZE / 2];
 
 }  // namespace
 
@@ -32,9 +32,10 @@ void processFFT(const int16_t* samples, uint64_t count, int32_t sampleRate) {
     const size_t bins = FFT_SIZE / 2;
     // A bin must exceed 1e-8 to become the peak; the lowest of equal bins wins.
     const float floor = 1e-8f;
-    const float maximum = spectrumMagnitudes(workRe, workIm, workMagnitude, bins, floor);
-    const size_t peak = maximum > floor ? firstBinEqualTo(workMagnitude, bins, maximum) : 0;
-    divideBins(workMagnitude, bins, maximum);
+    float* const magnitude = workIm;
+    const float maximum = spectrumMagnitudes(workRe, workIm, magnitude, bins, floor);
+    const size_t peak = maximum > floor ? firstBinEqualTo(magnitude, bins, maximum) : 0;
+    divideBins(magnitude, bins, maximum);
 
     const float peakHz =
         static_cast<float>(peak) * static_cast<float>(sampleRate) / static_cast<float>(FFT_SIZE);
@@ -44,7 +45,7 @@ void processFFT(const int16_t* samples, uint64_t count, int32_t sampleRate) {
     {
         std::lock_guard<std::mutex> lock(spectrumMutex);
         // Same length every time, so the buffer's storage is reused.
-        spectrumBuffer.assign(workMagnitude, workMagnitude + bins);
+        spectrumBuffer.assign(magnitude, magnitude + bins);
     }
     if (hwndMain) hwndMain->postMessage(WM_APP_UPDATE_VISUALS);
 }
