@@ -1,6 +1,7 @@
 #include "spectrum/spectrum_worker.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "app/messages.h"
 #include "app/shared_state.h"
@@ -16,6 +17,16 @@ namespace {
 // they come from. Spectrum worker only (one analysis at a time).
 alignas(64) float workRe[FFT_SIZE];
 alignas(64) float workIm[FFT_SIZE];
+
+// One finished block's storage, kept for the producer's next block. Guarded
+// by fftMutex.
+std::vector<int16_t> spareFftBlock;
+
+// Keeps the larger of block and the spare as the spare; block is left with
+// the other. Caller holds fftMutex.
+void keepAsSpare(std::vector<int16_t>& block) {
+    if (block.capacity() > spareFftBlock.capacity()) std::swap(block, spareFftBlock);
+}
 
 }  // namespace
 
@@ -51,11 +62,13 @@ void processFFT(const int16_t* samples, uint64_t count, int32_t sampleRate) {
 }
 
 void fftWorkerThread() {
+    std::vector<int16_t> block;
     while (fftRunning) {
         std::unique_lock<std::mutex> lock(fftMutex);
+        keepAsSpare(block);
         fftCv.wait(lock, [] { return !fftQueue.empty() || !fftRunning; });
         if (!fftRunning) return;
-        std::vector<int16_t> block = std::move(fftQueue.front());
+        block = std::move(fftQueue.front());
         fftQueue.pop();
         lock.unlock();
         processFFT(block.data(), block.size(), globalSampleRate);
@@ -64,10 +77,18 @@ void fftWorkerThread() {
 
 bool pushFftBlock(std::vector<int16_t>&& block) {
     std::lock_guard<std::mutex> lock(fftMutex);
-    if (fftQueue.size() >= MAX_QUEUED_BLOCKS) return false;
+    if (fftQueue.size() >= MAX_QUEUED_BLOCKS) {
+        keepAsSpare(block);
+        return false;
+    }
     fftQueue.push(std::move(block));
     fftCv.notify_one();
     return true;
+}
+
+std::vector<int16_t> takeSpareFftBlock() {
+    std::lock_guard<std::mutex> lock(fftMutex);
+    return std::exchange(spareFftBlock, {});
 }
 
 void startSpectrumWorker() {
