@@ -1,15 +1,20 @@
 // Prints the cost of one spectrum analysis and of one bare 65,536-point
 // transform, with FFTW's single-precision complex transform of the same size
-// as a reference point. Figures to read, not a pass/fail test.
+// as a reference point, and each cost as a multiple of FFTW's from the same
+// run. Figures to read, not a pass/fail test.
 #include <benchmark/benchmark.h>
 #include <fftw3.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <map>
 #include <numbers>
 #include <vector>
 
 #include "app/shared_state.h"
 #include "spectrum/fft.h"
+#include "spectrum/fft_kernels.h"
 #include "spectrum/spectrum_worker.h"
 
 namespace {
@@ -28,7 +33,9 @@ void processFftOnce(benchmark::State& state) {
 }
 BENCHMARK(processFftOnce)->Unit(benchmark::kMillisecond);
 
-void fft65536(benchmark::State& state) {
+// fft() with the kernels it picks for this processor, or with the SSE2 ones
+// that every x86-64 processor runs.
+void transform65536(benchmark::State& state, const FftKernels& kernels) {
     const std::vector<int16_t> block = toneBlock();
     std::vector<float> re(FFT_SIZE), im(FFT_SIZE);
     for (auto _ : state) {
@@ -36,11 +43,14 @@ void fft65536(benchmark::State& state) {
         for (size_t i = 0; i < FFT_SIZE; ++i) re[i] = block[i] / 32768.0f;
         std::fill(im.begin(), im.end(), 0.0f);
         state.ResumeTiming();
-        fft(re, im);
+        fftWith(kernels, re.data(), im.data(), FFT_SIZE);
         benchmark::DoNotOptimize(re.data());
     }
 }
+void fft65536(benchmark::State& state) { transform65536(state, fftKernels()); }
 BENCHMARK(fft65536)->Unit(benchmark::kMillisecond);
+void fft65536Sse2(benchmark::State& state) { transform65536(state, SSE2_FFT_KERNELS); }
+BENCHMARK(fft65536Sse2)->Unit(benchmark::kMillisecond);
 
 void fftwReference65536(benchmark::State& state) {
     const std::vector<int16_t> block = toneBlock();
@@ -61,6 +71,37 @@ void fftwReference65536(benchmark::State& state) {
 }
 BENCHMARK(fftwReference65536)->Unit(benchmark::kMillisecond);
 
+// The table as usual, keeping each benchmark's best CPU time per iteration
+// (all in milliseconds) for the ratios printed after it.
+class RatioReporter : public benchmark::ConsoleReporter {
+public:
+    RatioReporter() : ConsoleReporter(OO_Tabular) {}  // plain text: the output is often piped
+    void ReportRuns(const std::vector<Run>& runs) override {
+        ConsoleReporter::ReportRuns(runs);
+        for (const Run& run : runs) {
+            if (run.run_type != Run::RT_Iteration) continue;
+            const auto [it, added] =
+                bestCpuMs.try_emplace(run.run_name.function_name, run.GetAdjustedCPUTime());
+            if (!added) it->second = std::min(it->second, run.GetAdjustedCPUTime());
+        }
+    }
+    std::map<std::string, double> bestCpuMs;
+};
+
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    const double fftw = reporter.bestCpuMs["fftwReference65536"];
+    if (fftw > 0.0)
+        std::printf(
+            "CPU time as a multiple of FFTW's: processFFT %.2fx (target: at most 2x), fft %.2fx, "
+            "fft with SSE2 only %.2fx\n",
+            reporter.bestCpuMs["processFftOnce"] / fftw, reporter.bestCpuMs["fft65536"] / fftw,
+            reporter.bestCpuMs["fft65536Sse2"] / fftw);
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,6 +1,7 @@
 #include "spectrum/spectrum_worker.h"
 
-#include <cmath>
+#include <algorithm>
+#include <utility>
 
 #include "app/messages.h"
 #include "app/shared_state.h"
@@ -8,27 +9,45 @@
 #include "app/window_port.h"
 #include "recording/live_feed.h"
 #include "spectrum/fft.h"
+#include "spectrum/fft_kernels.h"
+
+namespace {
+
+// Working storage of the analyses, reused by each so that the worker
+// allocates nothing per block; the magnitudes overwrite the imaginary parts
+// they come from. Spectrum worker only (one analysis at a time).
+alignas(64) float workRe[FFT_SIZE];
+alignas(64) float workIm[FFT_SIZE];
+
+// One finished block's storage, kept for the producer's next block. Guarded
+// by fftMutex.
+std::vector<int16_t> spareFftBlock;
+
+// Keeps the larger of block and the spare as the spare; block is left with
+// the other. Caller holds fftMutex.
+void keepAsSpare(std::vector<int16_t>& block) {
+    if (block.capacity() > spareFftBlock.capacity()) std::swap(block, spareFftBlock);
+}
+
+}  // namespace
 
 void processFFT(const int16_t* samples, uint64_t count, int32_t sampleRate) {
     initBlackman();
-    std::vector<float> re(FFT_SIZE, 0.0f);
-    std::vector<float> im(FFT_SIZE, 0.0f);
-    for (size_t i = 0; i < FFT_SIZE && i < count; ++i)
-        re[i] = (static_cast<float>(samples[i]) / 32768.0f) * blackmanWin[i];
+    const size_t used = count < FFT_SIZE ? static_cast<size_t>(count) : FFT_SIZE;
+    for (size_t i = 0; i < used; ++i)
+        workRe[i] = (static_cast<float>(samples[i]) / 32768.0f) * blackmanWin[i];
+    std::fill(workRe + used, workRe + FFT_SIZE, 0.0f);
+    std::fill(workIm, workIm + FFT_SIZE, 0.0f);
+    bitReverse(workRe, FFT_SIZE);  // im is all zeros: nothing to reorder
+    fftStages(fftKernels(), workRe, workIm, FFT_SIZE);
 
-    fft(re, im);
-
-    std::vector<float> magnitude(FFT_SIZE / 2);
-    float maximum = 1e-8f;  // a bin must exceed this to become the peak
-    size_t peak = 0;
-    for (size_t k = 0; k < magnitude.size(); ++k) {
-        magnitude[k] = std::sqrt(re[k] * re[k] + im[k] * im[k]);
-        if (magnitude[k] > maximum) {
-            maximum = magnitude[k];
-            peak = k;
-        }
-    }
-    for (float& m : magnitude) m /= maximum;
+    const size_t bins = FFT_SIZE / 2;
+    // A bin must exceed 1e-8 to become the peak; the lowest of equal bins wins.
+    const float floor = 1e-8f;
+    float* const magnitude = workIm;
+    const float maximum = spectrumMagnitudes(workRe, workIm, magnitude, bins, floor);
+    const size_t peak = maximum > floor ? firstBinEqualTo(magnitude, bins, maximum) : 0;
+    divideBins(magnitude, bins, maximum);
 
     const float peakHz =
         static_cast<float>(peak) * static_cast<float>(sampleRate) / static_cast<float>(FFT_SIZE);
@@ -37,17 +56,20 @@ void processFFT(const int16_t* samples, uint64_t count, int32_t sampleRate) {
     dominantFreqHz = peakHz;
     {
         std::lock_guard<std::mutex> lock(spectrumMutex);
-        spectrumBuffer = magnitude;
+        // Same length every time, so the buffer's storage is reused.
+        spectrumBuffer.assign(magnitude, magnitude + bins);
     }
     if (hwndMain) hwndMain->postMessage(WM_APP_UPDATE_VISUALS);
 }
 
 void fftWorkerThread() {
+    std::vector<int16_t> block;
     while (fftRunning) {
         std::unique_lock<std::mutex> lock(fftMutex);
+        keepAsSpare(block);
         fftCv.wait(lock, [] { return !fftQueue.empty() || !fftRunning; });
         if (!fftRunning) return;
-        std::vector<int16_t> block = std::move(fftQueue.front());
+        block = std::move(fftQueue.front());
         fftQueue.pop();
         lock.unlock();
         processFFT(block.data(), block.size(), globalSampleRate);
@@ -56,10 +78,18 @@ void fftWorkerThread() {
 
 bool pushFftBlock(std::vector<int16_t>&& block) {
     std::lock_guard<std::mutex> lock(fftMutex);
-    if (fftQueue.size() >= MAX_QUEUED_BLOCKS) return false;
+    if (fftQueue.size() >= MAX_QUEUED_BLOCKS) {
+        keepAsSpare(block);
+        return false;
+    }
     fftQueue.push(std::move(block));
     fftCv.notify_one();
     return true;
+}
+
+std::vector<int16_t> takeSpareFftBlock() {
+    std::lock_guard<std::mutex> lock(fftMutex);
+    return std::exchange(spareFftBlock, {});
 }
 
 void startSpectrumWorker() {

@@ -1,0 +1,40 @@
+// The transform's vector kernels for SSE2, which every x86-64 processor has.
+#include <xmmintrin.h>
+
+#include "spectrum/fft_kernels.h"
+#include "spectrum/fft_passes.h"
+
+namespace {
+
+struct Sse2 {
+    using V = __m128;
+    static constexpr size_t W = 4;
+    static V load(const float* p) { return _mm_loadu_ps(p); }
+    static void store(float* p, V v) { _mm_storeu_ps(p, v); }
+    static V set1(float x) { return _mm_set1_ps(x); }
+    static V add(V a, V b) { return _mm_add_ps(a, b); }
+    static V sub(V a, V b) { return _mm_sub_ps(a, b); }
+    static V mul(V a, V b) { return _mm_mul_ps(a, b); }
+    static V div(V a, V b) { return _mm_div_ps(a, b); }
+    static V sqrt(V a) { return _mm_sqrt_ps(a); }
+    // a where a > b, else b: a NaN a never wins.
+    static V maxUnlessNan(V a, V b) { return _mm_max_ps(a, b); }
+    static unsigned equalMask(V a, V b) { return static_cast<unsigned>(_mm_movemask_ps(_mm_cmpeq_ps(a, b))); }
+    static void transpose(V* v) { _MM_TRANSPOSE4_PS(v[0], v[1], v[2], v[3]); }
+};
+
+}  // namespace
+
+const FftKernels SSE2_FFT_KERNELS = {Sse2::W, fftpass::runStages<Sse2>};
+
+float spectrumMagnitudes(const float* re, const float* im, float* magnitude, size_t count, float floor) {
+    return fftpass::magnitudes<Sse2>(re, im, magnitude, count, floor);
+}
+
+size_t firstBinEqualTo(const float* values, size_t count, float x) {
+    return fftpass::firstEqual<Sse2>(values, count, x);
+}
+
+void divideBins(float* values, size_t count, float divisor) {
+    fftpass::divideAll<Sse2>(values, count, divisor);
+}
