@@ -8,8 +8,8 @@ import struct
 # Just off 1 kHz: a 1 kHz period divides a 10 ms packet, so a lost packet
 # would leave the sine seamless; 997 Hz leaves a visible jump.
 TONE_HZ = 997.0
-HEADER_FIELDS = ("RIFF id", "RIFF size", "WAVE id", "fmt id", "fmt size", "format tag", "channels",
-                 "sample rate", "byte rate", "block align", "bits", "data id", "data size")
+HEADER_FIELDS = ("RIFF id,RIFF size,WAVE id,fmt id,fmt size,format tag,channels,sample rate,byte rate,"
+                 "block align,bits,data id,data size").split(",")
 
 
 def check_take(path, rate, channels, min_seconds, max_seconds):
