@@ -16,12 +16,12 @@
 #include "app/messages.h"
 #include "platform/linux/main_window.h"
 #include "platform/linux/qpainter_canvas.h"
-#include "shared_state_reset.h"
 
 namespace {
 
 TEST(QtWindow, ControlsKeepTheirPlacesWhateverTheWindowSize) {
     MainWindow window;
+    EXPECT_EQ(window.size(), QSize(384, 231));
     const std::vector<QRect> expected = {{20, 20, 140, 30}, {180, 20, 80, 30},  {20, 60, 340, 20},
                                          {20, 90, 340, 20}, {20, 120, 340, 40}, {20, 170, 340, 40}};
     window.resize(900, 700);
@@ -33,7 +33,6 @@ TEST(QtWindow, ControlsKeepTheirPlacesWhateverTheWindowSize) {
 }
 
 TEST(QtWindow, MessagesFromOtherThreadsArriveInPostingOrder) {
-    resetSharedState();
     MainWindow window;
     std::vector<std::thread> posters;
     for (int t = 0; t < 4; ++t) {

@@ -95,9 +95,8 @@ def sound(work, encoding="float32le", rate=48000, channels=2):
 
 
 class Program:
-    def __init__(self, kind, binary, helper, artifacts, work):
-        self.kind, self.binary, self.helper, self.artifacts, self.work = kind, binary, helper, artifacts, work
-        self.process = None
+    def __init__(self, setting, work):  # setting: kind, binary, helper, artifacts as on the command line
+        (self.kind, self.binary, self.helper, self.artifacts), self.work, self.process = setting, work, None
 
     def spell(self, path):
         return str(path) if self.kind == "linux" else "Z:" + str(path).replace("/", "\\")
@@ -138,13 +137,16 @@ class Program:
     def save_as(self, path):
         if not (dialog := self.dialog()):
             return False
-        run("xdotool", "windowfocus", "--sync", dialog)
-        run("xdotool", "key", "ctrl+a")
-        # xdotool maps each non-ASCII character to a spare key code in turn;
-        # typed slowly, the program has time to look each one up.
+        # xdotool lends each non-ASCII character a spare key code and takes it
+        # back soon after; a busy program may miss one, so it is typed again, slower.
         spelled, folder = self.spell(path), len(self.spell(path.parent)) + 1
-        run("xdotool", "type", "--delay", 15, spelled[:folder])
-        run("xdotool", "type", "--delay", 100, spelled[folder:])
+        for delay in (100, 300):
+            run("xdotool", "windowfocus", "--sync", dialog)
+            run("xdotool", "key", "ctrl+a")
+            run("xdotool", "type", "--delay", 15, spelled[:folder])
+            run("xdotool", "type", "--delay", delay, spelled[folder:])
+            if wait(lambda: spelled in self.texts().get("Save As", []), 3):
+                break
         return dismiss(dialog, "Save As", "Return")
 
     def close(self, seconds=20):
@@ -156,23 +158,20 @@ class Program:
         fault = check_take(path, rate, channels, min_seconds, max_seconds) if path.exists() else "no file"
         check(not fault, f"{path.name}: {fault}")
 
-    def screenshot(self, name, panels=False):
-        png = self.artifacts / f"{self.kind}-{name}.png"
-        run("import", "-window", "root", png)
-        if not panels:
-            return
-        rgb = subprocess.run(["import", "-window", self.window, "-depth", "8", "rgb:-"], capture_output=True).stdout
+    def screenshot(self, name):
+        run("import", "-window", "root", self.artifacts / f"{self.kind}-{name}.png")
+
+    def panels(self):
+        # Pixels of the level bar's, waveform's, spectrum's and peak marker's colours in their panels.
+        rgb = subprocess.run(["import", "-window", self.window, "-crop", "384x231+0+0", "-depth", "8", "rgb:-"],
+                             capture_output=True).stdout
 
         def pixels(colour, x, y, width, height):
             return sum(rgb[3 * (384 * row + col):3 * (384 * row + col) + 3] == bytes.fromhex(colour)
                        for row in range(y, y + height) for col in range(x, x + width))
 
-        # Levels of 0.35 and 0.18 RMS average to a bar of about 90 of 340 px;
-        # 1,000 Hz is bin 1,365 of 32,768 at 48 kHz, a 2 px marker at x = 34.
-        found = (pixels("00C800", 20, 90, 340, 20), pixels("0096FF", 20, 120, 340, 40),
-                 pixels("DC783C", 20, 170, 340, 40), pixels("FF2828", 30, 170, 8, 40))
-        check(75 * 20 <= found[0] <= 105 * 20 and min(found[1:3]) >= 300 and found[3] >= 60,
-              f"the panels do not show the tone: level bar, waveform, spectrum, marker pixels {found}")
+        return (pixels("00C800", 20, 90, 340, 20), pixels("0096FF", 20, 120, 340, 40),
+                pixels("DC783C", 20, 170, 340, 40), pixels("FF2828", 30, 170, 8, 40))
 
 
 # Each scenario gets a program just launched in a fresh folder, playing the
@@ -183,10 +182,14 @@ def complete_take(p, work, sound):
         dismiss(dialog, "Save As", "Escape")
         p.wait_status("Ready", 5)
         check(not list(work.glob("*.wav")), "Cancel left a file")
+    began = time.monotonic()
     if p.save_as(take := work / "take.wav") and p.wait_status("Recording..."):
-        began = time.monotonic()
-        time.sleep(3)  # a full waveform history and a few spectra
-        p.screenshot("recording", panels=True)
+        # Levels of 0.35 and 0.18 RMS average to a bar of about 90 of 340 px;
+        # 1,000 Hz is bin 1,365 of 32,768 at 48 kHz, a 2 px marker at x = 34.
+        shown = wait(lambda: 75 * 20 <= (f := p.panels())[0] <= 105 * 20 and min(f[1:3]) >= 300 and f[3] >= 60, 10)
+        check(shown, f"the panels do not show the tone: level bar, waveform, spectrum, marker pixels {p.panels()}")
+        time.sleep(1)  # a take of a few seconds
+        p.screenshot("recording")
         p.click(START)
         check(not find("Save As", 1), "Start during the take opened a dialog")
         p.click(STOP)
@@ -215,8 +218,8 @@ def unwritable_then_non_ascii(p, work, sound):
 
 def close_during_take(p, work, sound):
     # Closing waits for the take, writes all of it and exits 0.
+    began = time.monotonic()
     if p.save_as(take := work / "closed.wav") and p.wait_status("Recording..."):
-        began = time.monotonic()
         time.sleep(2)
         p.close()
         p.judge(take, 1.0, time.monotonic() - began + 0.5, sound.rate, sound.channels)
@@ -230,8 +233,8 @@ def no_sound_server(p, work, sound):
 
 def server_killed(p, work, sound):
     # What was captured until the server died is all in the file.
+    began = time.monotonic()
     if p.save_as(take := work / "cut.wav") and p.wait_status("Recording..."):
-        began = time.monotonic()
         time.sleep(1.5)
         sound.server.kill()
         if p.kind == "linux":  # the take ends by itself
@@ -244,7 +247,7 @@ def server_killed(p, work, sound):
 
 
 def main():
-    kind, binary, helper, artifacts = sys.argv[1], *(Path(a).resolve() for a in sys.argv[2:5])
+    kind, binary, helper, artifacts = setting = sys.argv[1], *(Path(a).resolve() for a in sys.argv[2:5])
     tools = ["Xvfb", "xdotool", "import", "pulseaudio", "pactl", "pacat", "sox"] + ["wine"] * (kind == "wine")
     if missing := [t for t in tools if not shutil.which(t)]:
         print("skipped: not installed:", *missing)
@@ -270,7 +273,7 @@ def main():
         print("---", scenario.__name__, flush=True)
         with tempfile.TemporaryDirectory(prefix="quorvel-e2e.") as work, \
                 (sound(work, *sink) if sink is not None else contextlib.nullcontext()) as s:
-            p = Program(kind, binary, helper, artifacts, Path(work))
+            p = Program(setting, Path(work))
             try:
                 if p.launch(scenario.__name__, s.address if s else f"unix:{work}/nonexistent"):
                     scenario(p, Path(work), s)
