@@ -15,9 +15,10 @@ BOOL CALLBACK addControlText(HWND control, LPARAM) {
     wchar_t className[16] = {}, text[1024] = {};
     GetClassNameW(control, className, 16);
     if (lstrcmpiW(className, L"Static") != 0 && lstrcmpiW(className, L"Edit") != 0) return TRUE;
-    // Asked by message with a time limit: an edit's text lives in its own process.
+    // Asked by message: an edit's text lives in its own process, and a window
+    // whose thread does not answer within the time limit shows no text at all.
     DWORD_PTR copied = 0;
-    SendMessageTimeoutW(control, WM_GETTEXT, 1024, LPARAM(text), SMTO_ABORTIFHUNG, 2000, &copied);
+    SendMessageTimeoutW(control, WM_GETTEXT, 1024, LPARAM(text), SMTO_NORMAL, 5000, &copied);
     if (text[0] != 0) shown += std::wstring(L"\t") + text;
     return TRUE;
 }
