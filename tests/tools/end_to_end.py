@@ -1,0 +1,297 @@
+#!/usr/bin/env python3
+# Drives quorvel, or quorvel.exe under Wine, as a user would, on an X display
+# and PulseAudio servers of its own: clicks the buttons, types a path into the
+# Save As dialog, plays a tone into the sink whose monitor is the default
+# source, closes the window; then checks the files, the texts shown and the
+# exit code. The two programs differ only in how they start, how a path is
+# spelled and how their texts are read. Screenshots and logs go to ARTIFACTS.
+#
+#   end_to_end.py linux QUORVEL TEXTS_PLUGIN_DIR ARTIFACTS
+#   end_to_end.py wine QUORVEL_EXE TEXTS_PROBE_EXE ARTIFACTS   (WINEPREFIX: the build tree's prefix)
+#
+# Exits 77 (skipped) when a tool it needs is missing.
+import contextlib, ctypes, os, shutil, signal, subprocess, sys, tempfile, time
+from pathlib import Path
+from types import SimpleNamespace
+
+from wav_check import check_take
+
+CAPTION = "Quorvel: Thread-Safe GUI 64K FFT"
+START, STOP = (90, 35), (220, 35)
+failures = []
+
+
+def check(ok, what):
+    if not ok:
+        failures.append(what)
+        print("FAIL:", what, flush=True)
+    return ok
+
+
+def wait(condition, seconds, step=0.1):
+    # Polls until condition gives a true value or the time is up; returns its last value.
+    deadline = time.monotonic() + seconds
+    while not (value := condition()) and time.monotonic() < deadline:
+        time.sleep(step)
+    return value
+
+
+def run(*args):
+    return subprocess.run([str(a) for a in args], capture_output=True, text=True, timeout=30).stdout.strip()
+
+
+def find(title, seconds=20):
+    # A window vanishing while xdotool walks the tree fails that one search; the next one is fine.
+    return wait(lambda: run("xdotool", "search", "--onlyvisible", "--name", f"^{title}$").split("\n")[0], seconds)
+
+
+def dismiss(window, title, key):
+    run("xdotool", "windowfocus", "--sync", window)
+    run("xdotool", "key", key)
+    return check(wait(lambda: not find(title, 0), 20), f"{key} did not close {title}")
+
+
+def send_close(window):
+    # What a window manager's close button sends: WM_PROTOCOLS with WM_DELETE_WINDOW.
+    x = ctypes.CDLL("libX11.so.6")
+    x.XOpenDisplay.restype = ctypes.c_void_p
+    display = ctypes.c_void_p(x.XOpenDisplay(None))
+    # XClientMessageEvent: type, serial, send_event, display, window, message_type, format, data.
+    event = (ctypes.c_long * 24)(33, 0, 0, 0, int(window), x.XInternAtom(display, b"WM_PROTOCOLS", 0), 32,
+                                 x.XInternAtom(display, b"WM_DELETE_WINDOW", 0))
+    x.XSendEvent(display, int(window), 0, 0, event)
+    x.XCloseDisplay(display)
+
+
+@contextlib.contextmanager
+def sound(work, encoding="float32le", rate=48000, channels=2):
+    # A PulseAudio server of its own, its default source the monitor of a
+    # null sink, and the tone playing into the sink (right channel at half level).
+    runtime = tempfile.mkdtemp(dir=work)
+    s = SimpleNamespace(address=f"unix:{runtime}/native", rate=rate, channels=channels)
+    Path(runtime, "default.pa").write_text(
+        f"load-module module-native-protocol-unix auth-anonymous=1 socket={runtime}/native\n"
+        f"load-module module-null-sink sink_name=tone format={encoding} rate={rate} channels={channels}\n"
+        "set-default-source tone.monitor\n")
+    s.server = subprocess.Popen(["pulseaudio", "--daemonize=no", "-n", "--exit-idle-time=-1", f"-F{runtime}/default.pa",
+                                 f"--log-target=file:{runtime}/log"], env=dict(os.environ, XDG_RUNTIME_DIR=runtime,
+                                 PULSE_RUNTIME_PATH=runtime, PULSE_STATE_PATH=runtime))
+    pactl = ["pactl", f"--server={s.address}"]
+    check(wait(lambda: subprocess.run(pactl + ["info"], capture_output=True).returncode == 0, 10), "no PulseAudio")
+    # pacat's short latency keeps the null sink from rendering seconds ahead of
+    # a new listener; a raised priority keeps a busy machine from starving it.
+    tone = subprocess.Popen(["nice", "-n", "-10", "sh", "-c", (
+        f"sox -D -n -t raw -r {rate} {'-e float -b 32' if 'float' in encoding else '-e signed -b 16'} -c {channels} - "
+        f"synth 600 sine 997 vol 0.5 {'remix 1 1v0.5' if channels == 2 else ''} | pacat --server={s.address} "
+        f"--device=tone --format={encoding} --rate={rate} --channels={channels} --latency-msec=500")],
+        start_new_session=True, stderr=subprocess.DEVNULL)
+    check(wait(lambda: run(*pactl, "list", "short", "sink-inputs"), 10), "the tone did not start")
+    time.sleep(1)  # the sink settles; a new listener then gets its first data at once
+    try:
+        yield s
+    finally:
+        os.killpg(tone.pid, signal.SIGTERM)
+        s.server.kill()
+        s.server.wait()
+
+
+class Program:
+    def __init__(self, setting, work):  # setting: kind, binary, helper, artifacts as on the command line
+        (self.kind, self.binary, self.helper, self.artifacts), self.work, self.process = setting, work, None
+
+    def spell(self, path):
+        return str(path) if self.kind == "linux" else "Z:" + str(path).replace("/", "\\")
+
+    def launch(self, name, server):
+        env = dict(os.environ, PULSE_SERVER=server, QT_QPA_PLATFORM="xcb", QT_PLUGIN_PATH=str(self.helper),
+                   QT_QPA_GENERIC_PLUGINS="quorveltexts", QUORVEL_TEXTS=str(self.work / "texts"))
+        if "nonexistent" in server:  # nor may Wine find a device some other way
+            env["WINEDLLOVERRIDES"] = env.get("WINEDLLOVERRIDES", "") + ";winealsa.drv,wineoss.drv=d"
+        command = [self.binary] if self.kind == "linux" else ["wine", self.binary]
+        self.process = subprocess.Popen(command, cwd=self.work, env=env, stderr=subprocess.STDOUT,
+                                        stdout=open(self.artifacts / f"{self.kind}-{name}.log", "w"))
+        self.window = find(CAPTION, 60)
+        return check(self.window, f"{name}: no window captioned {CAPTION!r}")
+
+    def texts(self):
+        # The texts each visible window shows, by window title.
+        texts = self.work / "texts"
+        shown = run("wine", self.helper) if self.kind == "wine" else texts.read_text() if texts.exists() else ""
+        return {line.split("\t")[0]: line.split("\t")[1:] for line in shown.splitlines()}
+
+    def status(self):
+        return (self.texts().get(CAPTION) or [""])[0]
+
+    def wait_status(self, expected, seconds=15):
+        return check(wait(lambda: self.status() == expected, seconds), f"status {self.status()!r}, not {expected!r}")
+
+    def click(self, at):
+        run("xdotool", "mousemove", "--window", self.window, *at, "click", "1")
+
+    def dialog(self):
+        # Clicks Start; the Save As dialog must propose output.wav, whatever the last take was called.
+        self.click(START)
+        if check(dialog := find("Save As"), "Start opened no Save As dialog"):
+            check(wait(lambda: "output.wav" in self.texts().get("Save As", []), 10), "output.wav is not proposed")
+        return dialog
+
+    def save_as(self, path):
+        if not (dialog := self.dialog()):
+            return False
+        # xdotool lends each non-ASCII character a spare key code and takes it
+        # back soon after; a busy program may miss one, so it is typed again, slower.
+        spelled, folder = self.spell(path), len(self.spell(path.parent)) + 1
+        for delay in (100, 300, 1000):
+            run("xdotool", "windowfocus", "--sync", dialog)
+            run("xdotool", "key", "ctrl+a")
+            run("xdotool", "type", "--delay", 15, spelled[:folder])
+            run("xdotool", "type", "--delay", delay, spelled[folder:])
+            if wait(lambda: spelled in self.texts().get("Save As", []), 3):
+                break
+        return dismiss(dialog, "Save As", "Return")
+
+    def close(self, seconds=20):
+        send_close(self.window)
+        wait(lambda: self.process.poll() is not None, seconds)
+        check(self.process.returncode == 0, f"exit code {self.process.returncode} after the close")
+
+    def judge(self, path, min_seconds, max_seconds, rate=48000, channels=2):
+        fault = check_take(path, rate, channels, min_seconds, max_seconds) if path.exists() else "no file"
+        check(not fault, f"{path.name}: {fault}")
+
+    def screenshot(self, name):
+        run("import", "-window", "root", self.artifacts / f"{self.kind}-{name}.png")
+
+    def panels(self):
+        # Pixels of the level bar's, waveform's, spectrum's and peak marker's colours in their panels.
+        rgb = subprocess.run(["import", "-window", self.window, "-crop", "384x231+0+0", "-depth", "8", "rgb:-"],
+                             capture_output=True).stdout
+
+        def pixels(colour, x, y, width, height):
+            return sum(rgb[3 * (384 * row + col):3 * (384 * row + col) + 3] == colour
+                       for row in range(y, y + height) for col in range(x, x + width))
+
+        return (pixels(b"\x00\xc8\x00", 20, 90, 340, 20), pixels(b"\x00\x96\xff", 20, 120, 340, 40),
+                pixels(b"\xdc\x78\x3c", 20, 170, 340, 40), pixels(b"\xff\x28\x28", 30, 170, 8, 40))
+
+
+# Each scenario gets a program just launched in a fresh folder, playing the
+# tone through a server of its own unless it says otherwise; a program still
+# running afterwards is closed and must exit 0.
+def complete_take(p, work, sound):
+    if dialog := p.dialog():  # Cancel first: nothing written, status as before
+        dismiss(dialog, "Save As", "Escape")
+        p.wait_status("Ready", 5)
+        check(not list(work.glob("*.wav")), "Cancel left a file")
+    began = time.monotonic()
+    if p.save_as(take := work / "take.wav") and p.wait_status("Recording..."):
+        # Levels of 0.35 and 0.18 RMS average to a bar of about 90 of 340 px;
+        # 1,000 Hz is bin 1,365 of 32,768 at 48 kHz, a 2 px marker at x = 34.
+        # Looked at once a second: the driver must not take the program's processor time.
+        shown = wait(lambda: 75 * 20 <= (f := p.panels())[0] <= 105 * 20 and min(f[1:3]) >= 300 and f[3] >= 60, 10, 1)
+        check(shown, f"the panels do not show the tone: level bar, waveform, spectrum, marker pixels {p.panels()}")
+        time.sleep(1)  # a take of a few seconds
+        p.screenshot("recording")
+        p.click(START)
+        check(not find("Save As", 1), "Start during the take opened a dialog")
+        p.click(STOP)
+        p.wait_status("Saved to: " + p.spell(take))
+        # A new listener of an idle null sink may get its first data up to 2 s late.
+        p.judge(take, 1.5, time.monotonic() - began + 0.5)
+        dismiss(p.dialog(), "Save As", "Escape")
+
+
+def unwritable_then_non_ascii(p, work, sound):
+    missing = Path("/nonexistent/dir/x.wav")
+    if p.save_as(missing) and check(box := find("Error"), "no error box for a missing folder"):
+        check(wait(lambda: "Cannot open file for writing" in p.texts().get("Error", []), 5), f"box: {p.texts()}")
+        check((s := p.status()) and not s.startswith("Saved to"), f"status {s!r} while the error box is open")
+        p.screenshot("error")
+        dismiss(box, "Error", "Return")
+        p.wait_status("Cannot open file for writing: " + p.spell(missing))
+    (work / "names").mkdir()
+    if p.save_as(take := work / "names" / "Aufnahme-äöü-日本.wav") and p.wait_status("Recording..."):
+        time.sleep(1.5)
+        p.click(STOP)
+        p.wait_status("Saved to: " + p.spell(take))
+        check(os.listdir(work / "names") == [take.name], f"written: {os.listdir(work / 'names')}")
+        p.judge(take, 0.3, 10)
+
+
+def close_during_take(p, work, sound):
+    # Closing waits for the take, writes all of it and exits 0.
+    began = time.monotonic()
+    if p.save_as(take := work / "closed.wav") and p.wait_status("Recording..."):
+        time.sleep(2)
+        p.close()
+        p.judge(take, 1.0, time.monotonic() - began + 0.5, sound.rate, sound.channels)
+
+
+def no_sound_server(p, work, sound):
+    if p.save_as(take := work / "never.wav"):
+        p.wait_status("Cannot open the audio capture device: nothing recorded")
+        check(not take.exists(), "a file was written without a sound server")
+
+
+def server_killed(p, work, sound):
+    # What was captured until the server died is all in the file.
+    began = time.monotonic()
+    if p.save_as(take := work / "cut.wav") and p.wait_status("Recording..."):
+        time.sleep(1.5)
+        sound.server.kill()
+        if p.kind == "linux":  # the take ends by itself
+            p.wait_status("The audio device was lost: recording stopped. Saved to: " + p.spell(take), 10)
+        else:  # Wine's engine just stops delivering packets
+            time.sleep(1)
+            p.click(STOP)
+            p.wait_status("Saved to: " + p.spell(take))
+        p.judge(take, 0.5, time.monotonic() - began)
+
+
+def main():
+    kind, binary, helper, artifacts = setting = sys.argv[1], *(Path(a).resolve() for a in sys.argv[2:5])
+    tools = ["Xvfb", "xdotool", "import", "pulseaudio", "pactl", "pacat", "sox"] + ["wine"] * (kind == "wine")
+    if missing := [t for t in tools if not shutil.which(t)]:
+        print("skipped: not installed:", *missing)
+        return 77
+    artifacts.mkdir(parents=True, exist_ok=True)
+    if kind == "wine":  # a prefix takes half a minute or more to create: once per build tree
+        os.environ.setdefault("WINEPREFIX", str(binary.parent / "wineprefix"))
+        os.environ.update(WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
+        if not Path(os.environ["WINEPREFIX"], "system.reg").exists():
+            subprocess.run(["wineboot", "-i"], capture_output=True)
+            subprocess.run(["wineserver", "-w"])
+    # -noreset: by default the server resets when its last client leaves and
+    # refuses a program that connects just then.
+    display_pipe = os.pipe()
+    xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(display_pipe[1]), "-screen", "0", "1024x768x24", "-nolisten",
+                             "tcp", "-noreset"], pass_fds=[display_pipe[1]], stderr=subprocess.DEVNULL)
+    os.environ["DISPLAY"] = ":" + os.read(display_pipe[0], 16).decode().strip()
+    # On Linux the closed take comes from a mono s16 44.1 kHz sink.
+    close_sink = ("s16le", 44100, 1) if kind == "linux" else ("float32le", 48000, 2)
+    scenarios = [(complete_take, ()), (unwritable_then_non_ascii, ()), (close_during_take, close_sink),
+                 (no_sound_server, None), (server_killed, ())]
+    for scenario, sink in scenarios:
+        print("---", scenario.__name__, flush=True)
+        with tempfile.TemporaryDirectory(prefix="quorvel-e2e.") as work, \
+                (sound(work, *sink) if sink is not None else contextlib.nullcontext()) as s:
+            p = Program(setting, Path(work))
+            try:
+                if p.launch(scenario.__name__, s.address if s else f"unix:{work}/nonexistent"):
+                    scenario(p, Path(work), s)
+                    if p.process.poll() is None:
+                        p.close()
+            except Exception as error:  # a tool that hung, a file never written
+                check(False, f"{scenario.__name__}: {error!r}")
+            if p.process and p.process.poll() is None:
+                p.process.kill()
+                p.process.wait()
+                if kind == "wine":  # whatever else still runs in the prefix
+                    subprocess.run(["wineserver", "-k"])
+    xvfb.kill()
+    print(f"{len(failures)} check(s) failed" if failures else "all end-to-end checks passed")
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
