@@ -2,6 +2,7 @@
 header, a length within bounds, the tone at its frequency and unbroken sample
 by sample, and in stereo the right channel at exactly half the left's level
 (the tone is played that way so that swapped channels show)."""
+import array
 import math
 import struct
 
@@ -25,7 +26,7 @@ def check_take(path, rate, channels, min_seconds, max_seconds):
             return f"header field {name} is {got!r}, expected {want!r}"
     if (len(data) - 44) % (2 * channels):
         return "the data is not a whole number of frames"
-    samples = struct.unpack(f"<{(len(data) - 44) // 2}h", data[44:])
+    samples = array.array("h", data[44:])  # the file is little-endian, as is every machine we test on
     tracks = [samples[c::channels] for c in range(channels)]
     seconds = len(tracks[0]) / rate
     if not min_seconds <= seconds <= max_seconds:
@@ -33,21 +34,29 @@ def check_take(path, rate, channels, min_seconds, max_seconds):
     if channels == 2 and any(abs(2 * r - l) > 2 for l, r in zip(*tracks)):
         return "the right channel is not the left one at half level (swapped or mixed channels?)"
     for track in tracks:
-        peak = max(map(abs, track))
-        if peak < 1000:
-            return f"peak {peak}: the tone is missing"
-        # From the first to the last loud sample, less a period at each end:
-        # the device may start late and the take ends mid-cycle.
-        loud = [i for i, s in enumerate(track) if abs(s) >= peak / 4]
-        first, last = loud[0] + int(rate / TONE_HZ), loud[-1] - int(rate / TONE_HZ)
-        crossings = sum((track[i - 1] < 0) != (track[i] < 0) for i in range(first + 1, last + 1))
-        hz = crossings / 2 / ((last - first) / rate)
-        if abs(hz - TONE_HZ) > 10:
-            return f"the tone is at {hz:.1f} Hz, expected {TONE_HZ} Hz"
-        # A sine obeys x[n+1] = 2cos(w)x[n] - x[n-1]; a lost, repeated or
-        # zeroed stretch breaks it by a good part of the amplitude.
-        c = 2 * math.cos(2 * math.pi * TONE_HZ / rate)
-        breaks = [n for n in range(first + 1, last) if abs(track[n + 1] - c * track[n] + track[n - 1]) > peak / 50 + 8]
-        if breaks:
-            return f"the tone breaks {len(breaks)} times, first at {breaks[0] / rate:.4f} s"
+        problem = tone_problem(track, rate)
+        if problem:
+            return problem
+    return None
+
+
+def tone_problem(track, rate):
+    """What is wrong with one channel's tone, or None."""
+    peak = max(map(abs, track))
+    if peak < 1000:
+        return f"peak {peak}: the tone is missing"
+    # From the first to the last loud sample, less a period at each end:
+    # the device may start late and the take ends mid-cycle.
+    first = next(i for i, s in enumerate(track) if abs(s) >= peak / 4) + int(rate / TONE_HZ)
+    last = len(track) - 1 - next(i for i, s in enumerate(reversed(track)) if abs(s) >= peak / 4) - int(rate / TONE_HZ)
+    crossings = sum((track[i - 1] < 0) != (track[i] < 0) for i in range(first + 1, last + 1))
+    hz = crossings / 2 / ((last - first) / rate)
+    if abs(hz - TONE_HZ) > 10:
+        return f"the tone is at {hz:.1f} Hz, expected {TONE_HZ} Hz"
+    # A sine obeys x[n+1] = 2cos(w)x[n] - x[n-1]; a lost, repeated or
+    # zeroed stretch breaks it by a good part of the amplitude.
+    c = 2 * math.cos(2 * math.pi * TONE_HZ / rate)
+    breaks = [n for n in range(first + 1, last) if abs(track[n + 1] - c * track[n] + track[n - 1]) > peak / 50 + 8]
+    if breaks:
+        return f"the tone breaks {len(breaks)} times, first at {breaks[0] / rate:.4f} s"
     return None
