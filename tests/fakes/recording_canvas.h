@@ -12,13 +12,9 @@ public:
     void fillRect(const Rect& r, Color c) override { add("fill " + rect(r) + " " + color(c)); }
     void selectPen(PenStyle style, int width, Color c) override {
         ++pensAlive;
-        add(std::string("pen ") + (style == PenStyle::Dot ? "dot " : "solid ") + std::to_string(width) + " " +
-            color(c));
+        add((style == PenStyle::Dot ? "pen dot " : "pen solid ") + std::to_string(width) + " " + color(c));
     }
-    void restorePen() override {
-        --pensAlive;
-        add("restore");
-    }
+    void restorePen() override { --pensAlive, add("restore"); }
     void moveTo(int32_t x, int32_t y) override { add("move " + point(x, y)); }
     void lineTo(int32_t x, int32_t y) override { add("line " + point(x, y)); }
     void drawText(int32_t x, int32_t y, const std::wstring& text, Color c) override {
@@ -26,7 +22,7 @@ public:
     }
 
     std::vector<std::string> ops;
-    int pensAlive = 0;
+    int pensAlive = 0;  // pens selected and not yet restored
 
 private:
     void add(std::string op) { ops.push_back(std::move(op)); }
