@@ -2,13 +2,9 @@
 // A window port that writes down what the core asks of it. postMessage and
 // showErrorBox may come from any thread, the rest from the test's thread.
 #include <algorithm>
-#include <chrono>
 #include <condition_variable>
-#include <functional>
 #include <map>
 #include <mutex>
-#include <string>
-#include <utility>
 #include <vector>
 
 #include "app/messages.h"
@@ -30,11 +26,7 @@ public:
     void enableButton(int controlId, bool enabled) override { buttons[controlId] = enabled; }
     void invalidatePanel(int) override {}
     void destroyWindow() override { ++destroyCount; }
-    std::wstring browseSavePath() override {
-        ++dialogCount;
-        if (duringDialog) duringDialog();
-        return dialogAnswer;
-    }
+    std::wstring browseSavePath() override { return ++dialogCount, dialogAnswer; }
 
     // Hands over and forgets what was posted so far, as a message loop would;
     // first waits (at most 10 s, so a missing post fails instead of hanging)
@@ -49,10 +41,8 @@ public:
 
     std::wstring status;
     std::map<int, bool> buttons;  // the last enabled state asked for, by control id
-    int destroyCount = 0;
-    int dialogCount = 0;
-    std::wstring dialogAnswer;
-    std::function<void()> duringDialog;
+    int destroyCount = 0, dialogCount = 0;
+    std::wstring dialogAnswer = L"take.wav";
 
 private:
     std::mutex mutex_;

@@ -6,9 +6,7 @@ inline void resetSharedState() {
     isRecording = recordingThreadActive = pendingClose = false;
     currentLevel = dominantFreqHz = 0.0f;
     lastTakeOutcome = TakeOutcome::Saved;
-    globalSampleRate = 44100;
     hwndMain = nullptr;
-    savePath = L"output.wav";
     std::scoped_lock lock(waveformMutex, spectrumMutex, fftMutex);
     waveformBufferL.clear();
     spectrumBuffer.clear();
