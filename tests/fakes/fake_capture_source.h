@@ -37,18 +37,22 @@ public:
     Status start() override { return step("start"); }
     Status getNextPacketSize(uint32_t* frames) override {
         if (packets.empty() && failOn == "getNextPacketSize") return -1;
-        if (packets.empty() && stopWhenDrained) isRecording = false;  // as the user's Stop would
+        // As the user's Stop would; a take that stalls ends too, so that it fails instead of hanging.
+        if ((packets.empty() && stopWhenDrained) || ++polls > 1000) isRecording = false;
         *frames = packets.empty() ? 0 : framesIn(packets.front());
         return 0;
     }
     Status getBuffer(const uint8_t** data, uint32_t* frames, uint32_t* flags) override {
-        if (packets.empty()) return -1;  // as a vanished device's does
+        if (held || packets.empty()) return -1;  // as Windows refuses a second GetBuffer before ReleaseBuffer
         if (failOn == "getBuffer") return failOn.clear(), -1;
+        held = true;
         *data = packets.front().data();
         *frames = framesIn(packets.front());
         return *flags = 0;
     }
-    Status releaseBuffer(uint32_t n) override { return packets.pop_front(), released.push_back(n), 0; }
+    Status releaseBuffer(uint32_t n) override {
+        return held = false, packets.pop_front(), released.push_back(n), 0;
+    }
     Status stop() override { return step("stop"); }
     void releaseCaptureClient() override { log("releaseCaptureClient"); }
     void releaseAudioClient() override { log("releaseAudioClient"); }
@@ -58,8 +62,9 @@ public:
     WaveFormatExtensible format;
     std::deque<std::vector<uint8_t>> packets;
     std::string failOn, calls;  // calls: space-separated
-    bool stopWhenDrained = true;
-    std::vector<uint32_t> released;  // frames handed back, per packet
+    int polls = 0;
+    bool stopWhenDrained = true, held = false;  // held: a packet is out until released
+    std::vector<uint32_t> released;             // frames handed back, per packet
 
 private:
     void log(const std::string& name) { calls += (calls.empty() ? "" : " ") + name; }

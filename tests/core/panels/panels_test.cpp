@@ -33,9 +33,7 @@ TEST_F(Panels, LevelBarAndNothingToDrawFromEmptyOrOneElementBuffers) {
 
 TEST_F(Panels, WaveformTakesEvery192ndSampleOfAFullHistory) {
     waveformBufferL.assign(MAX_WAVEFORM_SIZE, 0);
-    waveformBufferL[0] = 32767;
-    waveformBufferL[192] = 16384;
-    waveformBufferL[384] = -32768;
+    waveformBufferL[0] = 32767, waveformBufferL[192] = 16384, waveformBufferL[384] = -32768;
     EXPECT_TRUE(drawPanel(IDC_WAVEFORM, canvas, PANEL));
     // Centre line at y = 20; samples reach 19, 10, 0 and -20 pixels above it.
     EXPECT_EQ(Ops(canvas.ops.begin(), canvas.ops.begin() + 12),
