@@ -1,57 +1,27 @@
 #pragma once
-// A scriptable capture source. It logs every call, fails the operation named
-// in failOn, and hands out the scripted packets in order. When the script runs
-// out it calls onExhausted (tests use it to clear isRecording) and reports no
-// more packets. Used from the recording thread; read the log after joining.
-#include <cstring>
+// A capture source scripted with a 48 kHz mix format, packets and one failing
+// call: a set-up step, "getBuffer" once, or "getNextPacketSize" once the
+// packets are gone, as when the device vanishes. It logs its device calls in
+// `calls`. Recording thread only; read it after the take.
 #include <deque>
-#include <functional>
-#include <string>
-#include <vector>
 
+#include "app/shared_state.h"
 #include "recording/capture_source.h"
 
-constexpr Status FAKE_FAILURE = -2147467259;  // any negative status will do
-
-struct FakePacket {
-    std::vector<uint8_t> bytes;
-    uint32_t frames = 0;
-    bool failGetBuffer = false;  // this GetBuffer call fails; the packet stays queued
-};
+// A packet as the device hands it over: the samples' bytes, whole frames of the mix format.
+template <typename Sample>
+std::vector<uint8_t> packetOf(const std::vector<Sample>& samples) {
+    const auto* bytes = reinterpret_cast<const uint8_t*>(samples.data());
+    return std::vector<uint8_t>(bytes, bytes + samples.size() * sizeof(Sample));
+}
 
 class FakeCaptureSource : public CaptureSource {
 public:
-    FakeCaptureSource() { setFloatFormat(48000, 2); }
-
-    void setFormat(uint16_t tag, uint16_t channels, uint32_t rate, uint16_t bits,
-                   const FormatGuid& subFormat = KSDATAFORMAT_SUBTYPE_IEEE_FLOAT) {
-        format = {};
-        format.Format.wFormatTag = tag;
-        format.Format.nChannels = channels;
-        format.Format.nSamplesPerSec = rate;
-        format.Format.wBitsPerSample = bits;
-        format.Format.nBlockAlign = static_cast<uint16_t>(channels * bits / 8);
-        format.Format.nAvgBytesPerSec = rate * format.Format.nBlockAlign;
-        format.Format.cbSize = tag == 0xFFFE ? 22 : 0;
-        format.SubFormat = subFormat;
-    }
-    void setFloatFormat(uint32_t rate, uint16_t channels) {
-        setFormat(0xFFFE, channels, rate, 32, KSDATAFORMAT_SUBTYPE_IEEE_FLOAT);
-    }
-
-    void addFloatPacket(const std::vector<float>& samples, uint32_t frames) {
-        FakePacket p;
-        p.bytes.resize(samples.size() * sizeof(float));
-        if (!samples.empty()) std::memcpy(p.bytes.data(), samples.data(), p.bytes.size());
-        p.frames = frames;
-        packets.push_back(std::move(p));
-    }
-    void addPcmPacket(const std::vector<int16_t>& samples, uint32_t frames) {
-        FakePacket p;
-        p.bytes.resize(samples.size() * sizeof(int16_t));
-        if (!samples.empty()) std::memcpy(p.bytes.data(), samples.data(), p.bytes.size());
-        p.frames = frames;
-        packets.push_back(std::move(p));
+    explicit FakeCaptureSource(uint16_t tag = WAVE_FORMAT_EXTENSIBLE, uint16_t bits = 32,
+                               uint16_t channels = 2,
+                               const FormatGuid& sub = KSDATAFORMAT_SUBTYPE_IEEE_FLOAT) {
+        const uint16_t align = channels * bits / 8, extra = tag == WAVE_FORMAT_EXTENSIBLE ? 22 : 0;
+        format = {{tag, channels, 48000, 48000u * align, align, bits, extra}, bits, 0, sub};
     }
 
     void initializeThread() override { log("initializeThread"); }
@@ -59,96 +29,49 @@ public:
     Status createEnumerator() override { return step("createEnumerator"); }
     Status getDefaultCaptureEndpoint() override { return step("getDefaultCaptureEndpoint"); }
     Status activateAudioClient() override { return step("activateAudioClient"); }
-    Status getMixFormat(WaveFormat** out) override {
-        const Status s = step("getMixFormat");
-        if (s >= 0) {
-            handedOut = new WaveFormatExtensible(format);
-            *out = &handedOut->Format;
-        }
-        return s;
-    }
-    void freeMixFormat(WaveFormat* f) override {
-        log("freeMixFormat");
-        if (f == &handedOut->Format) {
-            delete handedOut;
-            handedOut = nullptr;
-        }
-    }
-    Status initialize(const WaveFormat* f, int64_t bufferDuration) override {
-        initializedChannels = f->nChannels;
-        initializedFormat = *reinterpret_cast<const WaveFormatExtensible*>(f);
-        initializedBuffer = bufferDuration;
-        if (maxChannelsAccepted != 0 && f->nChannels > maxChannelsAccepted) {
-            log("initialize");
-            return FAKE_FAILURE;
-        }
-        return step("initialize");
-    }
+    // Lends `format` itself, so that a test sees what the recording thread asked for.
+    Status getMixFormat(WaveFormat** out) override { return *out = &format.Format, step("getMixFormat"); }
+    void freeMixFormat(WaveFormat* f) override { log(f == &format.Format ? "freeMixFormat" : "freeOther"); }
+    Status initialize(const WaveFormat*, int64_t) override { return step("initialize"); }
     Status getCaptureService() override { return step("getCaptureService"); }
     Status start() override { return step("start"); }
-
     Status getNextPacketSize(uint32_t* frames) override {
-        ++packetSizeQueries;
-        if (failPacketSizeWhenEmpty && packets.empty()) return FAKE_FAILURE;
-        if (packets.empty() && !exhausted) {
-            exhausted = true;
-            if (onExhausted) onExhausted();
-        }
-        *frames = packets.empty() ? 0 : (packets.front().frames == 0 ? 1 : packets.front().frames);
+        if (packets.empty() && failOn == "getNextPacketSize") return -1;
+        // As the user's Stop would; a take that stalls ends too, so that it fails instead of hanging.
+        if ((packets.empty() && stopWhenDrained) || ++polls > 1000) isRecording = false;
+        *frames = packets.empty() ? 0 : framesIn(packets.front());
         return 0;
     }
     Status getBuffer(const uint8_t** data, uint32_t* frames, uint32_t* flags) override {
-        if (packets.empty()) return FAKE_FAILURE;
-        if (packets.front().failGetBuffer) {
-            packets.front().failGetBuffer = false;
-            ++getBufferFailures;
-            return FAKE_FAILURE;
-        }
-        inHand = std::move(packets.front());
-        packets.pop_front();
-        *data = inHand.bytes.data();
-        *frames = inHand.frames;
-        *flags = 0;
-        return 0;
+        if (held || packets.empty()) return -1;  // as Windows refuses a second GetBuffer before ReleaseBuffer
+        if (failOn == "getBuffer") return failOn.clear(), -1;
+        held = true;
+        *data = packets.front().data();
+        *frames = framesIn(packets.front());
+        return *flags = 0;
     }
-    Status releaseBuffer(uint32_t frames) override {
-        releasedFrames.push_back(frames);
-        return 0;
+    Status releaseBuffer(uint32_t n) override {
+        return held = false, packets.pop_front(), released.push_back(n), 0;
     }
-    Status stop() override {
-        log("stop");
-        return 0;
-    }
+    Status stop() override { return step("stop"); }
     void releaseCaptureClient() override { log("releaseCaptureClient"); }
     void releaseAudioClient() override { log("releaseAudioClient"); }
     void releaseDevice() override { log("releaseDevice"); }
     void releaseEnumerator() override { log("releaseEnumerator"); }
 
-    // Script.
-    WaveFormatExtensible format{};
-    std::deque<FakePacket> packets;
-    std::string failOn;
-    uint16_t maxChannelsAccepted = 0;  // 0: any
-    bool failPacketSizeWhenEmpty = false;
-    std::function<void()> onExhausted;
-
-    // Observations.
-    std::vector<std::string> calls;
-    std::vector<uint32_t> releasedFrames;
-    uint16_t initializedChannels = 0;
-    WaveFormatExtensible initializedFormat{};
-    int64_t initializedBuffer = 0;
-    int getBufferFailures = 0;
-    int packetSizeQueries = 0;
-    WaveFormatExtensible* handedOut = nullptr;
+    WaveFormatExtensible format;
+    std::deque<std::vector<uint8_t>> packets;
+    std::string failOn, calls;  // calls: space-separated
+    int polls = 0;
+    bool stopWhenDrained = true, held = false;  // held: a packet is out until released
+    std::vector<uint32_t> released;             // frames handed back, per packet
 
 private:
-    void log(const std::string& name) { calls.push_back(name); }
-    Status step(const std::string& name) {
-        log(name);
-        return name == failOn ? FAKE_FAILURE : 0;
+    void log(const std::string& name) { calls += (calls.empty() ? "" : " ") + name; }
+    Status step(const std::string& name) { return log(name), failOn == name ? -1 : 0; }
+    // In the channel count the recording thread asked for.
+    uint32_t framesIn(const std::vector<uint8_t>& packet) const {
+        return static_cast<uint32_t>(packet.size() /
+                                     (format.Format.nChannels * format.Format.wBitsPerSample / 8));
     }
-
-    FakePacket inHand;
-    bool exhausted = false;
 };
