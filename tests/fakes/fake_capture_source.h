@@ -3,6 +3,8 @@
 // call: a set-up step, "getBuffer" once, or "getNextPacketSize" once the
 // packets are gone, as when the device vanishes. It logs its device calls in
 // `calls`. Recording thread only; read it after the take.
+#include <algorithm>
+#include <cstring>
 #include <deque>
 
 #include "app/shared_state.h"
@@ -21,7 +23,7 @@ public:
                                uint16_t channels = 2,
                                const FormatGuid& sub = KSDATAFORMAT_SUBTYPE_IEEE_FLOAT) {
         const uint16_t align = channels * bits / 8, extra = tag == WAVE_FORMAT_EXTENSIBLE ? 22 : 0;
-        format = {{tag, channels, 48000, 48000u * align, align, bits, extra}, bits, 0, sub};
+        format = mix = {{tag, channels, 48000, 48000u * align, align, bits, extra}, bits, 0, sub};
     }
 
     void initializeThread() override { log("initializeThread"); }
@@ -32,11 +34,18 @@ public:
     // Lends `format` itself, so that a test sees what the recording thread asked for.
     Status getMixFormat(WaveFormat** out) override { return *out = &format.Format, step("getMixFormat"); }
     void freeMixFormat(WaveFormat* f) override { log(f == &format.Format ? "freeMixFormat" : "freeOther"); }
-    Status initialize(const WaveFormat*, int64_t) override { return step("initialize"); }
+    // Shared mode without auto-conversion takes the mix format as it was lent, nothing else,
+    // and never a record whose block align or byte rate does not follow from the rest.
+    Status initialize(const WaveFormat* f, int64_t) override {
+        const bool consistent = f->nBlockAlign == f->nChannels * f->wBitsPerSample / 8 &&
+                                f->nAvgBytesPerSec == f->nSamplesPerSec * f->nBlockAlign;
+        return std::memcmp(f, &mix, sizeof(WaveFormat) + f->cbSize) == 0 && consistent ? step("initialize") : -1;
+    }
     Status getCaptureService() override { return step("getCaptureService"); }
     Status start() override { return step("start"); }
     Status getNextPacketSize(uint32_t* frames) override {
         if (packets.empty() && failOn == "getNextPacketSize") return -1;
+        if (silentPolls > 0) return --silentPolls, *frames = 0, 0;  // a device that delivers nothing for a while
         // As the user's Stop would; a take that stalls ends too, so that it fails instead of hanging.
         if ((packets.empty() && stopWhenDrained) || ++polls > 1000) isRecording = false;
         *frames = packets.empty() ? 0 : framesIn(packets.front());
@@ -48,9 +57,12 @@ public:
         held = true;
         *data = packets.front().data();
         *frames = framesIn(packets.front());
-        return *flags = 0;
+        if (!packetFlags.empty() && (packetFlags.front() & BUFFER_FLAG_SILENT))
+            std::fill(packets.front().begin(), packets.front().end(), uint8_t{0x5A});
+        return *flags = packetFlags.empty() ? 0 : packetFlags.front(), 0;
     }
     Status releaseBuffer(uint32_t n) override {
+        if (!packetFlags.empty()) packetFlags.pop_front();
         return held = false, packets.pop_front(), released.push_back(n), 0;
     }
     Status stop() override { return step("stop"); }
@@ -59,10 +71,11 @@ public:
     void releaseDevice() override { log("releaseDevice"); }
     void releaseEnumerator() override { log("releaseEnumerator"); }
 
-    WaveFormatExtensible format;
+    WaveFormatExtensible format, mix;  // mix: the format as lent, to tell a changed one
     std::deque<std::vector<uint8_t>> packets;
     std::string failOn, calls;  // calls: space-separated
-    int polls = 0;
+    int polls = 0, silentPolls = 0;
+    std::deque<uint32_t> packetFlags;  // getBuffer flags per packet; a silent one's bytes are noise
     bool stopWhenDrained = true, held = false;  // held: a packet is out until released
     std::vector<uint32_t> released;             // frames handed back, per packet
 

@@ -3,6 +3,7 @@
 // showErrorBox may come from any thread, the rest from the test's thread.
 #include <algorithm>
 #include <condition_variable>
+#include <deque>
 #include <map>
 #include <mutex>
 #include <vector>
@@ -26,15 +27,29 @@ public:
     void enableButton(int controlId, bool enabled) override { buttons[controlId] = enabled; }
     void invalidatePanel(int) override {}
     void destroyWindow() override { ++destroyCount; }
-    std::wstring browseSavePath() override { return ++dialogCount, dialogAnswer; }
+    // Each dialog takes the next answer; the last one stays for all later dialogs.
+    std::wstring browseSavePath() override {
+        ++dialogCount;
+        std::wstring answer = dialogAnswers.front();
+        if (dialogAnswers.size() > 1) dialogAnswers.pop_front();
+        return answer;
+    }
+    bool askYesNo(const std::wstring& text, const std::wstring&) override {
+        questions.push_back(text);
+        const bool yes = yesNoAnswers.at(0);
+        yesNoAnswers.pop_front();
+        return yes;
+    }
 
     // Hands over and forgets what was posted so far, as a message loop would;
     // first waits (at most 10 s, so a missing post fails instead of hanging)
-    // until `message` is among it, unless `message` is 0.
+    // until `message` is among it, unless `message` is 0, or until a failed
+    // save asks the window for an answer, without which nothing else comes.
     std::vector<uint32_t> takePosted(uint32_t message = 0) {
         std::unique_lock<std::mutex> lock(mutex_);
         changed_.wait_for(lock, std::chrono::seconds(10), [&] {
-            return message == 0 || std::find(posted_.begin(), posted_.end(), message) != posted_.end();
+            const auto has = [&](uint32_t m) { return std::find(posted_.begin(), posted_.end(), m) != posted_.end(); };
+            return message == 0 || has(message) || has(WM_APP_SAVE_FAILED);
         });
         return std::exchange(posted_, {});
     }
@@ -42,7 +57,9 @@ public:
     std::wstring status;
     std::map<int, bool> buttons;  // the last enabled state asked for, by control id
     int destroyCount = 0, dialogCount = 0;
-    std::wstring dialogAnswer = L"take.wav";
+    std::deque<std::wstring> dialogAnswers{L"take.wav"};
+    std::deque<bool> yesNoAnswers;
+    std::vector<std::wstring> questions;
 
 private:
     std::mutex mutex_;

@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include "app/commands.h"
+#include "app/thread_start.h"
 #include "fake_capture_source.h"
 #include "fake_window.h"
 #include "shared_state_reset.h"
@@ -30,16 +31,18 @@ protected:
 
     // The window's message loop, until `message` has been handled.
     void pumpUntil(uint32_t message) {
-        const std::vector<uint32_t> posted = window.takePosted(message);
-        ASSERT_NE(std::find(posted.begin(), posted.end(), message), posted.end()) << message << " never came";
-        for (uint32_t m : posted) onAppMessage(window, m);
+        for (bool seen = false; !seen;) {
+            const std::vector<uint32_t> posted = window.takePosted(message);
+            ASSERT_FALSE(posted.empty()) << message << " never came";
+            for (uint32_t m : posted) onAppMessage(window, m), seen = seen || m == message;
+        }
     }
 
     FakeWindow window;
 };
 
 TEST_F(Commands, CancelStartsNothingAndCloseWithoutATakeIsImmediate) {
-    window.dialogAnswer.clear();
+    window.dialogAnswers = {L""};
     onCommand(window, IDC_START);
     EXPECT_FALSE(isRecording || recordingThread.joinable());
     onCloseRequest(window);
@@ -64,25 +67,35 @@ TEST_F(Commands, StartIsRefusedDuringATakeAndEveryEndIsReported) {
     const std::tuple<std::string, std::wstring, uint32_t, std::wstring> cases[] = {
         {"", L"take.wav", WM_APP_RECORDING_DONE, L"Saved to: take.wav"},
         {"getDefaultCaptureEndpoint", L"take.wav", WM_APP_RECORDING_FAILED,
-         L"Cannot open the audio capture device: nothing recorded"},
+         L"Nothing recorded: cannot open the audio capture device"},
         {"", L"no-such-folder/take.wav", WM_APP_RECORDING_DONE,
          L"Cannot open file for writing: no-such-folder/take.wav"},
-        {"", L"/dev/full", WM_APP_RECORDING_DONE,
-         L"Could not write /dev/full (disk full or not writable): take not saved"},
+        {"", L"/dev/full", WM_APP_RECORDING_DONE, L"Saved to: take.wav"},  // saved again elsewhere
         {"getNextPacketSize", L"take.wav", WM_APP_RECORDING_DONE,
-         L"The audio device was lost: recording stopped. Saved to: take.wav"},
+         L"Saved to: take.wav (the audio device was lost: recording stopped)"},
     };
     int takes = 0;
     for (const auto& [source, path, end, status] : cases) {
         failing = source;
-        window.dialogAnswer = path;
+        window.dialogAnswers = {path, L"take.wav"};
+        window.yesNoAnswers = {true};
         onCommand(window, IDC_START);
         onCommand(window, IDC_START);  // refused: no second dialog
         EXPECT_EQ(window.dialogCount, ++takes);
         if (source.empty()) onCommand(window, IDC_STOP);  // the others end by themselves
         pumpUntil(end);
         EXPECT_EQ(window.status, status);
+        takes = window.dialogCount;  // a failed save asked for another place
     }
+}
+
+TEST_F(Commands, AThreadTheSystemRefusesLeavesStartAsItWas) {
+    threadStartRefused = [] { return true; };
+    onCommand(window, IDC_START);
+    threadStartRefused = nullptr;
+    EXPECT_FALSE(isRecording || recordingThreadActive || recordingThread.joinable());
+    EXPECT_EQ(window.takePosted(), std::vector<uint32_t>{ERROR_BOX});
+    EXPECT_EQ(window.status, THREAD_REFUSED_TEXT);
 }
 
 }  // namespace
