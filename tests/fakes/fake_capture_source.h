@@ -39,13 +39,15 @@ public:
     Status initialize(const WaveFormat* f, int64_t) override {
         const bool consistent = f->nBlockAlign == f->nChannels * f->wBitsPerSample / 8 &&
                                 f->nAvgBytesPerSec == f->nSamplesPerSec * f->nBlockAlign;
-        return std::memcmp(f, &mix, sizeof(WaveFormat) + f->cbSize) == 0 && consistent ? step("initialize") : -1;
+        return std::memcmp(f, &mix, sizeof(WaveFormat) + f->cbSize) == 0 && consistent ? step("initialize")
+                                                                                       : -1;
     }
     Status getCaptureService() override { return step("getCaptureService"); }
     Status start() override { return step("start"); }
     Status getNextPacketSize(uint32_t* frames) override {
         if (packets.empty() && failOn == "getNextPacketSize") return -1;
-        if (silentPolls > 0) return --silentPolls, *frames = 0, 0;  // a device that delivers nothing for a while
+        if (silentPolls > 0)
+            return --silentPolls, *frames = 0, 0;  // a device that delivers nothing for a while
         // As the user's Stop would; a take that stalls ends too, so that it fails instead of hanging.
         if ((packets.empty() && stopWhenDrained) || ++polls > 1000) isRecording = false;
         *frames = packets.empty() ? 0 : framesIn(packets.front());
@@ -75,7 +77,7 @@ public:
     std::deque<std::vector<uint8_t>> packets;
     std::string failOn, calls;  // calls: space-separated
     int polls = 0, silentPolls = 0;
-    std::deque<uint32_t> packetFlags;  // getBuffer flags per packet; a silent one's bytes are noise
+    std::deque<uint32_t> packetFlags;           // getBuffer flags per packet; a silent one's bytes are noise
     bool stopWhenDrained = true, held = false;  // held: a packet is out until released
     std::vector<uint32_t> released;             // frames handed back, per packet
 

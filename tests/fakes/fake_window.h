@@ -48,7 +48,9 @@ public:
     std::vector<uint32_t> takePosted(uint32_t message = 0) {
         std::unique_lock<std::mutex> lock(mutex_);
         changed_.wait_for(lock, std::chrono::seconds(10), [&] {
-            const auto has = [&](uint32_t m) { return std::find(posted_.begin(), posted_.end(), m) != posted_.end(); };
+            const auto has = [&](uint32_t m) {
+                return std::find(posted_.begin(), posted_.end(), m) != posted_.end();
+            };
             return message == 0 || has(message) || has(WM_APP_SAVE_FAILED);
         });
         return std::exchange(posted_, {});
