@@ -3,6 +3,7 @@
 //   recording thread, the device enumerator, the default capture endpoint of
 //   the console role, its audio client in shared mode, the capture client and
 //   packet polling (GetNextPacketSize, GetBuffer, ReleaseBuffer)
+// - the recording thread registered with the multimedia scheduler (MMCSS "Audio")
 // - the mix format handed to the core as its layout-identical record and
 //   freed with CoTaskMemFree
 // - makeWasapiCaptureSource
@@ -26,6 +27,7 @@
 #include <windows.h>
 
 #include <audioclient.h>
+#include <avrt.h>
 #include <mmdeviceapi.h>
 #include <objbase.h>
 
@@ -72,9 +74,18 @@ void WasapiCaptureSource::initializeThread() {
     // apartment still gets working COM, and any real failure shows up in the
     // next call.
     (void)CoInitialize(nullptr);
+    // The multimedia scheduler keeps this thread ahead of ordinary work, so a
+    // busy machine does not leave the engine's buffer unread until it overruns.
+    // Without the service the thread just runs at its normal priority.
+    DWORD taskIndex = 0;
+    mmcssTask_ = AvSetMmThreadCharacteristicsW(L"Audio", &taskIndex);
 }
 
-void WasapiCaptureSource::uninitializeThread() { CoUninitialize(); }
+void WasapiCaptureSource::uninitializeThread() {
+    if (mmcssTask_ != nullptr) AvRevertMmThreadCharacteristics(mmcssTask_);
+    mmcssTask_ = nullptr;
+    CoUninitialize();
+}
 
 Status WasapiCaptureSource::createEnumerator() {
     return CoCreateInstance(CLSID_MMDeviceEnumerator, nullptr, CLSCTX_ALL, IID_IMMDeviceEnumerator,

@@ -57,6 +57,7 @@ private:
     IMMDevice* device_ = nullptr;
     IAudioClient* audioClient_ = nullptr;
     IAudioCaptureClient* captureClient_ = nullptr;
+    void* mmcssTask_ = nullptr;  // the recording thread's scheduler registration (a HANDLE)
 };
 
 std::unique_ptr<CaptureSource> makeWasapiCaptureSource();
