@@ -112,6 +112,8 @@ void onStart(WindowPort& window) {
         std::lock_guard<std::mutex> lock(spectrumMutex);
         spectrumBuffer.clear();
     }
+    // The emptied views show at once, not with the new take's first news.
+    for (int panel : {IDC_VOLUME_METER, IDC_WAVEFORM, IDC_SPECTRUM}) window.invalidatePanel(panel);
     // Modal: the end-of-take message of the previous take may be handled in
     // here, which joins its thread before a new one is stored below.
     const std::wstring path = window.browseSavePath();
@@ -170,6 +172,8 @@ bool onAppMessage(WindowPort& window, uint32_t message) {
     case WM_APP_UPDATE_VISUALS:
         window.invalidatePanel(IDC_WAVEFORM);
         window.invalidatePanel(IDC_VOLUME_METER);
+        return true;
+    case WM_APP_UPDATE_SPECTRUM:
         window.invalidatePanel(IDC_SPECTRUM);
         return true;
     case WM_APP_RECORDING_STARTED:

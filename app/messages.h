@@ -14,6 +14,9 @@ constexpr uint32_t WM_APP_RECORDING_FAILED = WM_APP_BASE + 4;
 constexpr uint32_t WM_APP_SAVE_FAILED = WM_APP_BASE + 5;
 // No packet has come from the device for a while (deviceSilentSeconds).
 constexpr uint32_t WM_APP_RECORDING_STALLED = WM_APP_BASE + 6;
+// A new spectrum is published. It comes a few times a second, while the level
+// and the waveform change with every packet: each repaints only its own panels.
+constexpr uint32_t WM_APP_UPDATE_SPECTRUM = WM_APP_BASE + 7;
 
 constexpr int IDC_START = 1;
 constexpr int IDC_STOP = 2;

@@ -25,9 +25,10 @@ constexpr int64_t BUFFER_DURATION_100NS = 10000000;  // 1 s absorbs late polls
 constexpr std::chrono::milliseconds POLL_INTERVAL{5};
 // How long the device may deliver nothing before the status line says so.
 constexpr std::chrono::seconds STALL_NOTICE{2};
-// Views are repainted at most this often (about 60 times a second), however
-// many packets arrive; a screen shows no more.
-constexpr std::chrono::milliseconds VISUALS_INTERVAL{16};
+// The level and the waveform are repainted at most this often, however many
+// packets arrive: 30 times a second is as smooth as a meter needs to be, and
+// half the drawing of a screen's full rate.
+constexpr std::chrono::milliseconds VISUALS_INTERVAL{33};
 
 std::once_flag lastFftInitialised;
 

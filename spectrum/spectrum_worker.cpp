@@ -59,7 +59,7 @@ void processFFT(const int16_t* samples, uint64_t count, int32_t sampleRate) {
         // Same length every time, so the buffer's storage is reused.
         spectrumBuffer.assign(magnitude, magnitude + bins);
     }
-    if (hwndMain) hwndMain->postMessage(WM_APP_UPDATE_VISUALS);
+    if (hwndMain) hwndMain->postMessage(WM_APP_UPDATE_SPECTRUM);
 }
 
 void fftWorkerThread() {

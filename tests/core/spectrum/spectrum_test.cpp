@@ -33,7 +33,7 @@ TEST(Spectrum, WorkerFinds1000HzInBin1486AndDropsLeftoversWhenStopped) {
         tone[i] = static_cast<int16_t>(std::lround(16000.0 * std::sin(step * i)));
     startSpectrumWorker();
     EXPECT_TRUE(pushFftBlock(std::move(tone)));
-    EXPECT_EQ(window.takePosted(WM_APP_UPDATE_VISUALS), std::vector<uint32_t>{WM_APP_UPDATE_VISUALS});
+    EXPECT_EQ(window.takePosted(WM_APP_UPDATE_SPECTRUM), std::vector<uint32_t>{WM_APP_UPDATE_SPECTRUM});
     EXPECT_EQ(std::max_element(spectrumBuffer.begin(), spectrumBuffer.end()) - spectrumBuffer.begin(), 1486);
     EXPECT_EQ(spectrumBuffer.at(1486), 1.0f);
     EXPECT_EQ(dominantFreqHz.load(), 999.9481201171875f);
