@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 
 #include "app/commands.h"
 #include "app/thread_start.h"
+#include "recording/recording_thread.h"
 #include "fake_capture_source.h"
 #include "fake_window.h"
 #include "shared_state_reset.h"
@@ -26,6 +28,13 @@ protected:
         resetSharedState();
         hwndMain = &window;
         captureSourceFactory = makeSource;
+        // full.wav lies on a disk that takes nothing (a real device would not do
+        // under Wine, which may take it for a file and remove it).
+        openTakeFile = [](const std::filesystem::path& path) -> std::unique_ptr<std::ostream> {
+            auto file = std::make_unique<std::ofstream>(path, std::ios::binary);
+            if (path.filename() == "full.wav") file->setstate(std::ios::badbit);
+            return file->is_open() ? std::move(file) : nullptr;
+        };
     }
     void TearDown() override { onDestroy(); }
 
@@ -70,7 +79,7 @@ TEST_F(Commands, StartIsRefusedDuringATakeAndEveryEndIsReported) {
          L"Nothing recorded: cannot open the audio capture device"},
         {"", L"no-such-folder/take.wav", WM_APP_RECORDING_DONE,
          L"Cannot open file for writing: no-such-folder/take.wav"},
-        {"", L"/dev/full", WM_APP_RECORDING_DONE, L"Saved to: take.wav"},  // saved again elsewhere
+        {"", L"full.wav", WM_APP_RECORDING_DONE, L"Saved to: take.wav"},  // saved again elsewhere
         {"getNextPacketSize", L"take.wav", WM_APP_RECORDING_DONE,
          L"Saved to: take.wav (the audio device was lost: recording stopped)"},
     };
