@@ -36,6 +36,13 @@ def wait(condition, seconds, step=0.1):
     return value
 
 
+def shows(shown, text):
+    # A status too long for its line may have its middle replaced by an ellipsis: the start and end stay.
+    return shown == text or any(0 < i and text.startswith(shown[:i]) and text.endswith(tail := shown[i + len(mark):])
+                                and tail and i + len(tail) < len(text) for mark in ("…", "...")
+                                for i in range(len(shown)) if shown.startswith(mark, i))
+
+
 def run(*args):
     return subprocess.run([str(a) for a in args], capture_output=True, text=True, timeout=30).stdout.strip()
 
@@ -123,7 +130,7 @@ class Program:
         return (self.texts().get(CAPTION) or [""])[0]
 
     def wait_status(self, expected, seconds=15):
-        return check(wait(lambda: self.status() == expected, seconds), f"status {self.status()!r}, not {expected!r}")
+        return check(wait(lambda: shows(self.status(), expected), seconds), f"status {self.status()!r}, not {expected!r}")
 
     def click(self, at):
         run("xdotool", "mousemove", "--window", self.window, *at, "click", "1")
@@ -209,12 +216,16 @@ def unwritable_then_non_ascii(p, work, sound):
         p.screenshot("error")
         dismiss(box, "Error", "Return")
         p.wait_status("Cannot open file for writing: " + p.spell(missing))
-    (work / "names").mkdir()
-    if p.save_as(take := work / "names" / "Aufnahme-äöü-日本.wav") and p.wait_status("Recording..."):
+    # A path of 200 characters or more: the status must still show the outcome and the file name.
+    deep = work.joinpath("names", *[f"a folder of takes with a rather long name, number {i}" for i in range(3)])
+    deep.mkdir(parents=True)
+    if p.save_as(take := deep / "Aufnahme-äöü-日本.wav") and p.wait_status("Recording..."):
         time.sleep(1.5)
         p.click(STOP)
-        p.wait_status("Saved to: " + p.spell(take))
-        check(os.listdir(work / "names") == [take.name], f"written: {os.listdir(work / 'names')}")
+        if p.wait_status(saved := "Saved to: " + p.spell(take)):
+            s = p.status()
+            check(s != saved and s.startswith("Saved to: ") and s.endswith(take.name), f"long path shown as {s!r}")
+        check(os.listdir(deep) == [take.name], f"written: {os.listdir(deep)}")
         p.judge(take, 0.3, 10)
 
 
@@ -229,7 +240,7 @@ def close_during_take(p, work, sound):
 
 def no_sound_server(p, work, sound):
     if p.save_as(take := work / "never.wav"):
-        p.wait_status("Cannot open the audio capture device: nothing recorded")
+        p.wait_status("Nothing recorded: cannot open the audio capture device")
         check(not take.exists(), "a file was written without a sound server")
 
 
@@ -240,7 +251,7 @@ def server_killed(p, work, sound):
         time.sleep(1.5)
         sound.server.kill()
         if p.kind == "linux":  # the take ends by itself
-            p.wait_status("The audio device was lost: recording stopped. Saved to: " + p.spell(take), 10)
+            p.wait_status(f"Saved to: {p.spell(take)} (the audio device was lost: recording stopped)", 10)
         else:  # Wine's engine just stops delivering packets
             time.sleep(1)
             p.click(STOP)
