@@ -135,15 +135,16 @@ class Program:
     def click(self, at):
         run("xdotool", "mousemove", "--window", self.window, *at, "click", "1")
 
-    def dialog(self):
+    def dialog(self, start=True):
         # Clicks Start; the Save As dialog must propose output.wav, whatever the last take was called.
-        self.click(START)
-        if check(dialog := find("Save As"), "Start opened no Save As dialog"):
+        if start:
+            self.click(START)
+        if check(dialog := find("Save As"), "no Save As dialog"):
             check(wait(lambda: "output.wav" in self.texts().get("Save As", []), 10), "output.wav is not proposed")
         return dialog
 
-    def save_as(self, path):
-        if not (dialog := self.dialog()):
+    def save_as(self, path, start=True):
+        if not (dialog := self.dialog(start)):
             return False
         # xdotool lends each non-ASCII character a spare key code and takes it
         # back soon after; a busy program may miss one, so it is typed again, slower.
@@ -238,6 +239,25 @@ def close_during_take(p, work, sound):
         p.judge(take, 1.0, time.monotonic() - began + 0.5, sound.rate, sound.channels)
 
 
+def full_disk(p, work, sound):
+    # A take the disk cannot hold stays in memory until the user saves it elsewhere; no broken file stays.
+    (full := work / "full").mkdir()
+    if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=300k", "tmpfs", full], capture_output=True).returncode:
+        return print("skipped: no tmpfs can be mounted here")
+    try:
+        if p.save_as(full / "take.wav") and p.wait_status("Recording..."):
+            time.sleep(2.5)  # 192 KB a second
+            p.click(STOP)
+            if check(box := find("Take not saved"), "no box offers to save the take elsewhere"):
+                dismiss(box, "Take not saved", "alt+y")
+                if p.save_as(good := work / "good.wav", start=False):
+                    p.wait_status("Saved to: " + p.spell(good))
+                    p.judge(good, 2, 10)
+        check(not os.listdir(full), f"left on the full disk: {os.listdir(full)}")
+    finally:
+        subprocess.run(["umount", "--lazy", full])
+
+
 def no_sound_server(p, work, sound):
     if p.save_as(take := work / "never.wav"):
         p.wait_status("Nothing recorded: cannot open the audio capture device")
@@ -280,7 +300,7 @@ def main():
     os.environ["DISPLAY"] = ":" + os.read(display_pipe[0], 16).decode().strip()
     # On Linux the closed take comes from a mono s16 44.1 kHz sink.
     close_sink = ("s16le", 44100, 1) if kind == "linux" else ("float32le", 48000, 2)
-    scenarios = [(complete_take, ()), (unwritable_then_non_ascii, ()), (close_during_take, close_sink),
+    scenarios = [(complete_take, ()), (unwritable_then_non_ascii, ()), (close_during_take, close_sink), (full_disk, ()),
                  (no_sound_server, None), (server_killed, ())]
     for scenario, sink in scenarios:
         print("---", scenario.__name__, flush=True)
