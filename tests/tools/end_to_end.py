@@ -17,6 +17,7 @@ from types import SimpleNamespace
 from wav_check import check_take
 
 CAPTION = "Quorvel: Thread-Safe GUI 64K FFT"
+STALLED = "Recording... nothing has arrived from the device for "
 START, STOP = (90, 35), (220, 35)
 failures = []
 
@@ -163,8 +164,8 @@ class Program:
         wait(lambda: self.process.poll() is not None, seconds)
         check(self.process.returncode == 0, f"exit code {self.process.returncode} after the close")
 
-    def judge(self, path, min_seconds, max_seconds, rate=48000, channels=2):
-        fault = check_take(path, rate, channels, min_seconds, max_seconds) if path.exists() else "no file"
+    def judge(self, path, min_seconds, max_seconds, rate=48000, channels=2, jumps=0):
+        fault = check_take(path, rate, channels, min_seconds, max_seconds, jumps) if path.exists() else "no file"
         check(not fault, f"{path.name}: {fault}")
 
     def screenshot(self, name):
@@ -235,8 +236,14 @@ def close_during_take(p, work, sound):
     began = time.monotonic()
     if p.save_as(take := work / "closed.wav") and p.wait_status("Recording..."):
         time.sleep(2)
-        p.close()
-        p.judge(take, 1.0, time.monotonic() - began + 0.5, sound.rate, sound.channels)
+        if suspend := p.kind == "linux":  # a device that delivers nothing is reported, and then its return
+            pactl = ["pactl", f"--server={sound.address}", "suspend-sink", "tone"]  # a monitor is not suspended alone
+            run(*pactl, 1)
+            check(wait(lambda: p.status().startswith(STALLED), 10), f"status {p.status()!r} with the device suspended")
+            run(*pactl, 0)
+            p.wait_status("Recording...")
+        p.close()  # the sink drops what it held when suspended: the tone jumps once
+        p.judge(take, 1.0, time.monotonic() - began + 0.5, sound.rate, sound.channels, jumps=suspend)
 
 
 def full_disk(p, work, sound):
