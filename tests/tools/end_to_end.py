@@ -183,6 +183,12 @@ class Program:
         return (pixels(b"\x00\xc8\x00", 20, 90, 340, 20), pixels(b"\x00\x96\xff", 20, 120, 340, 40),
                 pixels(b"\xdc\x78\x3c", 20, 170, 340, 40), pixels(b"\xff\x28\x28", 30, 170, 8, 40))
 
+    def shows_tone(self):
+        # Levels of 0.35 and 0.18 RMS average to a bar of about 90 of 340 px;
+        # 1,000 Hz is bin 1,365 of 32,768 at 48 kHz, a 2 px marker at x = 34.
+        level, waveform, spectrum, marker = self.panels()
+        return 75 * 20 <= level <= 105 * 20 and min(waveform, spectrum) >= 300 and marker >= 60
+
 
 # Each scenario gets a program just launched in a fresh folder, playing the
 # tone through a server of its own unless it says otherwise; a program still
@@ -194,11 +200,9 @@ def complete_take(p, work, sound):
         check(not list(work.glob("*.wav")), "Cancel left a file")
     began = time.monotonic()
     if p.save_as(take := work / "take.wav") and p.wait_status("Recording..."):
-        # Levels of 0.35 and 0.18 RMS average to a bar of about 90 of 340 px;
-        # 1,000 Hz is bin 1,365 of 32,768 at 48 kHz, a 2 px marker at x = 34.
         # Looked at once a second: the driver must not take the program's processor time.
-        shown = wait(lambda: 75 * 20 <= (f := p.panels())[0] <= 105 * 20 and min(f[1:3]) >= 300 and f[3] >= 60, 10, 1)
-        check(shown, f"the panels do not show the tone: level bar, waveform, spectrum, marker pixels {p.panels()}")
+        check(wait(p.shows_tone, 10, 1),
+              f"the panels do not show the tone: level bar, waveform, spectrum, marker pixels {p.panels()}")
         time.sleep(1)  # a take of a few seconds
         p.screenshot("recording")
         p.click(START)
@@ -286,13 +290,12 @@ def server_killed(p, work, sound):
         p.judge(take, 0.5, time.monotonic() - began)
 
 
-def main():
-    kind, binary, helper, artifacts = setting = sys.argv[1], *(Path(a).resolve() for a in sys.argv[2:5])
+def prepare(kind, binary):
+    # An X display of our own, and for Wine the build tree's prefix; returns the X server, or None
+    # (printed why) when a tool is missing.
     tools = ["Xvfb", "xdotool", "import", "pulseaudio", "pactl", "pacat", "sox"] + ["wine"] * (kind == "wine")
     if missing := [t for t in tools if not shutil.which(t)]:
-        print("skipped: not installed:", *missing)
-        return 77
-    artifacts.mkdir(parents=True, exist_ok=True)
+        return print("skipped: not installed:", *missing)
     if kind == "wine":  # a prefix takes half a minute or more to create: once per build tree
         os.environ.setdefault("WINEPREFIX", str(binary.parent / "wineprefix"))
         os.environ.update(WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
@@ -305,6 +308,14 @@ def main():
     xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(display_pipe[1]), "-screen", "0", "1024x768x24", "-nolisten",
                              "tcp", "-noreset"], pass_fds=[display_pipe[1]], stderr=subprocess.DEVNULL)
     os.environ["DISPLAY"] = ":" + os.read(display_pipe[0], 16).decode().strip()
+    return xvfb
+
+
+def main():
+    kind, binary, helper, artifacts = setting = sys.argv[1], *(Path(a).resolve() for a in sys.argv[2:5])
+    if not (xvfb := prepare(kind, binary)):
+        return 77
+    artifacts.mkdir(parents=True, exist_ok=True)
     # On Linux the closed take comes from a mono s16 44.1 kHz sink.
     close_sink = ("s16le", 44100, 1) if kind == "linux" else ("float32le", 48000, 2)
     scenarios = [(complete_take, ()), (unwritable_then_non_ascii, ()), (close_during_take, close_sink), (full_disk, ()),
