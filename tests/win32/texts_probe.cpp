@@ -19,7 +19,7 @@ std::wstring pathElided(HWND control, const wchar_t* text) {
     SendMessageTimeoutW(control, WM_GETFONT, 0, 0, SMTO_NORMAL, 5000, &font);
     RECT rect{};
     GetClientRect(control, &rect);
-    std::wstring elided = std::wstring(text) + L"\0\0\0\0";
+    std::wstring elided = std::wstring(text).append(4, L'\0');
     HDC dc = CreateCompatibleDC(nullptr);
     HGDIOBJ old = SelectObject(dc, font != 0 ? HGDIOBJ(font) : GetStockObject(SYSTEM_FONT));
     DrawTextW(dc, elided.data(), -1, &rect, DT_CALCRECT | DT_SINGLELINE | DT_PATH_ELLIPSIS | DT_MODIFYSTRING);
