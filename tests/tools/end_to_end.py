@@ -17,6 +17,7 @@ from types import SimpleNamespace
 from wav_check import check_take
 
 CAPTION = "Quorvel: Thread-Safe GUI 64K FFT"
+STALLED = "Recording... nothing has arrived from the device for "
 START, STOP = (90, 35), (220, 35)
 failures = []
 
@@ -34,6 +35,13 @@ def wait(condition, seconds, step=0.1):
     while not (value := condition()) and time.monotonic() < deadline:
         time.sleep(step)
     return value
+
+
+def shows(shown, text):
+    # A status too long for its line may have its middle replaced by an ellipsis: the start and end stay.
+    return shown == text or any(0 < i and text.startswith(shown[:i]) and text.endswith(tail := shown[i + len(mark):])
+                                and tail and i + len(tail) < len(text) for mark in ("…", "...")
+                                for i in range(len(shown)) if shown.startswith(mark, i))
 
 
 def run(*args):
@@ -123,20 +131,21 @@ class Program:
         return (self.texts().get(CAPTION) or [""])[0]
 
     def wait_status(self, expected, seconds=15):
-        return check(wait(lambda: self.status() == expected, seconds), f"status {self.status()!r}, not {expected!r}")
+        return check(wait(lambda: shows(self.status(), expected), seconds), f"status {self.status()!r}, not {expected!r}")
 
     def click(self, at):
         run("xdotool", "mousemove", "--window", self.window, *at, "click", "1")
 
-    def dialog(self):
+    def dialog(self, start=True):
         # Clicks Start; the Save As dialog must propose output.wav, whatever the last take was called.
-        self.click(START)
-        if check(dialog := find("Save As"), "Start opened no Save As dialog"):
+        if start:
+            self.click(START)
+        if check(dialog := find("Save As"), "no Save As dialog"):
             check(wait(lambda: "output.wav" in self.texts().get("Save As", []), 10), "output.wav is not proposed")
         return dialog
 
-    def save_as(self, path):
-        if not (dialog := self.dialog()):
+    def save_as(self, path, start=True):
+        if not (dialog := self.dialog(start)):
             return False
         # xdotool lends each non-ASCII character a spare key code and takes it
         # back soon after; a busy program may miss one, so it is typed again, slower.
@@ -155,8 +164,8 @@ class Program:
         wait(lambda: self.process.poll() is not None, seconds)
         check(self.process.returncode == 0, f"exit code {self.process.returncode} after the close")
 
-    def judge(self, path, min_seconds, max_seconds, rate=48000, channels=2):
-        fault = check_take(path, rate, channels, min_seconds, max_seconds) if path.exists() else "no file"
+    def judge(self, path, min_seconds, max_seconds, rate=48000, channels=2, jumps=0):
+        fault = check_take(path, rate, channels, min_seconds, max_seconds, jumps) if path.exists() else "no file"
         check(not fault, f"{path.name}: {fault}")
 
     def screenshot(self, name):
@@ -174,6 +183,12 @@ class Program:
         return (pixels(b"\x00\xc8\x00", 20, 90, 340, 20), pixels(b"\x00\x96\xff", 20, 120, 340, 40),
                 pixels(b"\xdc\x78\x3c", 20, 170, 340, 40), pixels(b"\xff\x28\x28", 30, 170, 8, 40))
 
+    def shows_tone(self):
+        # Levels of 0.35 and 0.18 RMS average to a bar of about 90 of 340 px;
+        # 1,000 Hz is bin 1,365 of 32,768 at 48 kHz, a 2 px marker at x = 34.
+        level, waveform, spectrum, marker = self.panels()
+        return 75 * 20 <= level <= 105 * 20 and min(waveform, spectrum) >= 300 and marker >= 60
+
 
 # Each scenario gets a program just launched in a fresh folder, playing the
 # tone through a server of its own unless it says otherwise; a program still
@@ -185,11 +200,9 @@ def complete_take(p, work, sound):
         check(not list(work.glob("*.wav")), "Cancel left a file")
     began = time.monotonic()
     if p.save_as(take := work / "take.wav") and p.wait_status("Recording..."):
-        # Levels of 0.35 and 0.18 RMS average to a bar of about 90 of 340 px;
-        # 1,000 Hz is bin 1,365 of 32,768 at 48 kHz, a 2 px marker at x = 34.
         # Looked at once a second: the driver must not take the program's processor time.
-        shown = wait(lambda: 75 * 20 <= (f := p.panels())[0] <= 105 * 20 and min(f[1:3]) >= 300 and f[3] >= 60, 10, 1)
-        check(shown, f"the panels do not show the tone: level bar, waveform, spectrum, marker pixels {p.panels()}")
+        check(wait(p.shows_tone, 10, 1),
+              f"the panels do not show the tone: level bar, waveform, spectrum, marker pixels {p.panels()}")
         time.sleep(1)  # a take of a few seconds
         p.screenshot("recording")
         p.click(START)
@@ -209,12 +222,16 @@ def unwritable_then_non_ascii(p, work, sound):
         p.screenshot("error")
         dismiss(box, "Error", "Return")
         p.wait_status("Cannot open file for writing: " + p.spell(missing))
-    (work / "names").mkdir()
-    if p.save_as(take := work / "names" / "Aufnahme-äöü-日本.wav") and p.wait_status("Recording..."):
+    # A path of 200 characters or more: the status must still show the outcome and the file name.
+    deep = work.joinpath("names", *[f"a folder of takes with a rather long name, number {i}" for i in range(3)])
+    deep.mkdir(parents=True)
+    if p.save_as(take := deep / "Aufnahme-äöü-日本.wav") and p.wait_status("Recording..."):
         time.sleep(1.5)
         p.click(STOP)
-        p.wait_status("Saved to: " + p.spell(take))
-        check(os.listdir(work / "names") == [take.name], f"written: {os.listdir(work / 'names')}")
+        if p.wait_status(saved := "Saved to: " + p.spell(take)):
+            s = p.status()
+            check(s != saved and s.startswith("Saved to: ") and s.endswith(take.name), f"long path shown as {s!r}")
+        check(os.listdir(deep) == [take.name], f"written: {os.listdir(deep)}")
         p.judge(take, 0.3, 10)
 
 
@@ -223,13 +240,38 @@ def close_during_take(p, work, sound):
     began = time.monotonic()
     if p.save_as(take := work / "closed.wav") and p.wait_status("Recording..."):
         time.sleep(2)
-        p.close()
-        p.judge(take, 1.0, time.monotonic() - began + 0.5, sound.rate, sound.channels)
+        if suspend := p.kind == "linux":  # a device that delivers nothing is reported, and then its return
+            pactl = ["pactl", f"--server={sound.address}", "suspend-sink", "tone"]  # a monitor is not suspended alone
+            run(*pactl, 1)
+            check(wait(lambda: p.status().startswith(STALLED), 10), f"status {p.status()!r} with the device suspended")
+            run(*pactl, 0)
+            p.wait_status("Recording...")
+        p.close()  # the sink drops what it held when suspended: the tone jumps once
+        p.judge(take, 1.0, time.monotonic() - began + 0.5, sound.rate, sound.channels, jumps=suspend)
+
+
+def full_disk(p, work, sound):
+    # A take the disk cannot hold stays in memory until the user saves it elsewhere; no broken file stays.
+    (full := work / "full").mkdir()
+    if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=300k", "tmpfs", full], capture_output=True).returncode:
+        return print("skipped: no tmpfs can be mounted here")
+    try:
+        if p.save_as(full / "take.wav") and p.wait_status("Recording..."):
+            time.sleep(2.5)  # 192 KB a second
+            p.click(STOP)
+            if check(box := find("Take not saved"), "no box offers to save the take elsewhere"):
+                dismiss(box, "Take not saved", "alt+y")
+                if p.save_as(good := work / "good.wav", start=False):
+                    p.wait_status("Saved to: " + p.spell(good))
+                    p.judge(good, 2, 10)
+        check(not os.listdir(full), f"left on the full disk: {os.listdir(full)}")
+    finally:
+        subprocess.run(["umount", "--lazy", full])
 
 
 def no_sound_server(p, work, sound):
     if p.save_as(take := work / "never.wav"):
-        p.wait_status("Cannot open the audio capture device: nothing recorded")
+        p.wait_status("Nothing recorded: cannot open the audio capture device")
         check(not take.exists(), "a file was written without a sound server")
 
 
@@ -240,7 +282,7 @@ def server_killed(p, work, sound):
         time.sleep(1.5)
         sound.server.kill()
         if p.kind == "linux":  # the take ends by itself
-            p.wait_status("The audio device was lost: recording stopped. Saved to: " + p.spell(take), 10)
+            p.wait_status(f"Saved to: {p.spell(take)} (the audio device was lost: recording stopped)", 10)
         else:  # Wine's engine just stops delivering packets
             time.sleep(1)
             p.click(STOP)
@@ -248,13 +290,12 @@ def server_killed(p, work, sound):
         p.judge(take, 0.5, time.monotonic() - began)
 
 
-def main():
-    kind, binary, helper, artifacts = setting = sys.argv[1], *(Path(a).resolve() for a in sys.argv[2:5])
+def prepare(kind, binary):
+    # An X display of our own, and for Wine the build tree's prefix; returns the X server, or None
+    # (printed why) when a tool is missing.
     tools = ["Xvfb", "xdotool", "import", "pulseaudio", "pactl", "pacat", "sox"] + ["wine"] * (kind == "wine")
     if missing := [t for t in tools if not shutil.which(t)]:
-        print("skipped: not installed:", *missing)
-        return 77
-    artifacts.mkdir(parents=True, exist_ok=True)
+        return print("skipped: not installed:", *missing)
     if kind == "wine":  # a prefix takes half a minute or more to create: once per build tree
         os.environ.setdefault("WINEPREFIX", str(binary.parent / "wineprefix"))
         os.environ.update(WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
@@ -267,9 +308,17 @@ def main():
     xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(display_pipe[1]), "-screen", "0", "1024x768x24", "-nolisten",
                              "tcp", "-noreset"], pass_fds=[display_pipe[1]], stderr=subprocess.DEVNULL)
     os.environ["DISPLAY"] = ":" + os.read(display_pipe[0], 16).decode().strip()
+    return xvfb
+
+
+def main():
+    kind, binary, helper, artifacts = setting = sys.argv[1], *(Path(a).resolve() for a in sys.argv[2:5])
+    if not (xvfb := prepare(kind, binary)):
+        return 77
+    artifacts.mkdir(parents=True, exist_ok=True)
     # On Linux the closed take comes from a mono s16 44.1 kHz sink.
     close_sink = ("s16le", 44100, 1) if kind == "linux" else ("float32le", 48000, 2)
-    scenarios = [(complete_take, ()), (unwritable_then_non_ascii, ()), (close_during_take, close_sink),
+    scenarios = [(complete_take, ()), (unwritable_then_non_ascii, ()), (close_during_take, close_sink), (full_disk, ()),
                  (no_sound_server, None), (server_killed, ())]
     for scenario, sink in scenarios:
         print("---", scenario.__name__, flush=True)
