@@ -9,10 +9,13 @@
 
 namespace {
 
-template <typename T>
-std::vector<T> snapshot(std::mutex& mutex, const std::vector<T>& shared) {
-    std::lock_guard<std::mutex> lock(mutex);
-    return shared;
+// A private copy of the spectrum, in storage the painting thread keeps: 128 KiB
+// of fresh memory per repaint would be mapped, faulted in and unmapped again.
+const std::vector<float>& spectrumSnapshot() {
+    thread_local std::vector<float> copy;
+    std::lock_guard<std::mutex> lock(spectrumMutex);
+    copy.assign(spectrumBuffer.begin(), spectrumBuffer.end());
+    return copy;
 }
 
 // Samples are read oldest first; n / width samples per pixel, at least one.
@@ -24,6 +27,20 @@ size_t columnStep(size_t n, int32_t width) {
 int32_t sampleOffset(int16_t sample, int32_t height) {
     const int32_t half = (static_cast<int32_t>(sample) * height) / 2;
     return static_cast<int32_t>(static_cast<float>(half) / 32768.0f);
+}
+
+// The history's samples that the columns show, oldest first: every
+// columnStep-th one, at most one per column. Only these are copied under the
+// lock, never the whole history.
+const std::vector<int16_t>& waveformColumns(int32_t width) {
+    thread_local std::vector<int16_t> columns;
+    columns.clear();
+    std::lock_guard<std::mutex> lock(waveformMutex);
+    const size_t n = waveformBufferL.size();
+    const size_t step = columnStep(n, width);
+    for (size_t k = 0; k * step < n && k < static_cast<size_t>(width); ++k)
+        columns.push_back(waveformBufferL[k * step]);
+    return columns;
 }
 
 }  // namespace
@@ -51,16 +68,13 @@ bool drawWaveform(Canvas& canvas, const Rect& rect) {
     canvas.lineTo(rect.right, mid);
     canvas.restorePen();
 
-    const std::vector<int16_t> samples = snapshot(waveformMutex, waveformBufferL);
-    const size_t n = samples.size();
-    if (n <= 1) return false;
+    const std::vector<int16_t>& columns = waveformColumns(width);
+    if (columns.size() <= 1) return false;
 
-    const size_t step = columnStep(n, width);
     canvas.selectPen(PenStyle::Solid, 1, WAVEFORM_COLOR);
-    for (int32_t i = 1; static_cast<size_t>(i) * step < n && i < width; ++i) {
-        const size_t index = static_cast<size_t>(i) * step;
-        canvas.moveTo(rect.left + i - 1, mid - sampleOffset(samples[index - step], height));
-        canvas.lineTo(rect.left + i, mid - sampleOffset(samples[index], height));
+    for (int32_t i = 1; static_cast<size_t>(i) < columns.size(); ++i) {
+        canvas.moveTo(rect.left + i - 1, mid - sampleOffset(columns[i - 1], height));
+        canvas.lineTo(rect.left + i, mid - sampleOffset(columns[i], height));
     }
     canvas.restorePen();
     return true;
@@ -71,7 +85,7 @@ bool drawSpectrum(Canvas& canvas, const Rect& rect) {
     const int32_t width = rect.right - rect.left;
     const int32_t height = rect.bottom - rect.top;
     if (width <= 0) return true;  // nothing to scale to; never divide by zero
-    const std::vector<float> bins = snapshot(spectrumMutex, spectrumBuffer);
+    const std::vector<float>& bins = spectrumSnapshot();
     const size_t n = bins.size();
     if (n <= 1) return false;
 
