@@ -7,6 +7,7 @@
 // Ownership: the source owns every device object it creates. The recording
 // thread calls each release* operation only for an object whose creating call
 // succeeded, in reverse order of creation, and frees the mix format it was given.
+#include <chrono>
 #include <cstdint>
 #include <memory>
 
@@ -44,6 +45,12 @@ public:
     virtual Status initialize(const WaveFormat* format, int64_t bufferDuration) = 0;
     virtual Status getCaptureService() = 0;
     virtual Status start() = 0;
+
+    // Between passes over the waiting packets: returns once another packet
+    // may be waiting, after at most `longest`. A polled engine sleeps its
+    // polling interval; a source that learns when data arrives returns then,
+    // so that a quiet stream costs no wake-ups between its packets.
+    virtual void waitForPacket(std::chrono::milliseconds longest) = 0;
 
     // Frames in the next packet; 0 when none is waiting.
     virtual Status getNextPacketSize(uint32_t* frames) = 0;

@@ -22,7 +22,9 @@
 namespace {
 
 constexpr int64_t BUFFER_DURATION_100NS = 10000000;  // 1 s absorbs late polls
-constexpr std::chrono::milliseconds POLL_INTERVAL{5};
+// The longest the thread waits for the source between passes: how late it may
+// notice Stop, and how late the last views of a pause are announced.
+constexpr std::chrono::milliseconds PACKET_WAIT_LIMIT{50};
 // How long the device may deliver nothing before the status line says so.
 constexpr std::chrono::seconds STALL_NOTICE{2};
 // The level and the waveform are repainted at most this often, however many
@@ -127,7 +129,7 @@ void release(CaptureSource& source, Obtained& got) {
     if (got.enumerator) source.releaseEnumerator();
 }
 
-// Polls the source until isRecording falls, the source fails, or the take
+// Drains the source's packets until isRecording falls, the source fails, or the take
 // cannot grow any further. Returns how capture ended.
 TakeOutcome capture(CaptureSource& source, const WaveFormat* format, int channels, WindowPort* window,
                     Take& take, uint64_t maxTakeSamples) {
@@ -202,7 +204,7 @@ TakeOutcome capture(CaptureSource& source, const WaveFormat* format, int channel
             if (!accepted) break;
             source.getNextPacketSize(&packetLength);
         }
-        std::this_thread::sleep_for(POLL_INTERVAL);
+        source.waitForPacket(PACKET_WAIT_LIMIT);
     }
     return TakeOutcome::Saved;
 }

@@ -42,6 +42,7 @@ public:
     Status getCaptureService() override;
     Status start() override;
 
+    void waitForPacket(std::chrono::milliseconds longest) override;
     Status getNextPacketSize(uint32_t* frames) override;
     Status getBuffer(const uint8_t** data, uint32_t* frames, uint32_t* flags) override;
     Status releaseBuffer(uint32_t frames) override;

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstring>
 #include <deque>
+#include <thread>
 
 #include "app/shared_state.h"
 #include "recording/capture_source.h"
@@ -44,6 +45,10 @@ public:
     }
     Status getCaptureService() override { return step("getCaptureService"); }
     Status start() override { return step("start"); }
+    // As the polled engine does.
+    void waitForPacket(std::chrono::milliseconds longest) override {
+        std::this_thread::sleep_for(std::min(longest, std::chrono::milliseconds(5)));
+    }
     Status getNextPacketSize(uint32_t* frames) override {
         if (packets.empty() && failOn == "getNextPacketSize") return -1;
         if (silentPolls > 0)
