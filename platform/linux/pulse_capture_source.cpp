@@ -3,7 +3,10 @@
 //  - the server's default source as the capture endpoint; no default = failure
 //  - mix format: 32-bit float, extensible form, at the source's rate and
 //    channel count (the server converts whatever the source really holds)
-//  - a polled record stream of 1 s maximum length and ~10 ms fragments
+//  - a record stream of 1 s maximum length and 25 ms fragments
+//  - libpulse's loop run by the recording thread itself, inside the port's
+//    calls: waiting for a packet is waiting on the server's socket, so the
+//    thread wakes once per fragment and no loop thread of its own is needed
 //  - packets straight from the stream's buffer; holes come back as silence
 //  - a server that goes away mid-take fails the next packet-size query
 //  - every object released in reverse order of creation, also on destruction
@@ -11,9 +14,8 @@
 
 #include <pulse/pulseaudio.h>
 
-#include <sys/time.h>
-
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -26,29 +28,17 @@ constexpr Status OK = 0;
 constexpr Status FAILURE = -1;
 
 constexpr int64_t HUNDRED_NS_PER_SECOND = 10'000'000;
-// Large enough that the server wakes us at most 50 times a second, small enough
-// that the level meter follows sound within a few frames.
-constexpr uint32_t FRAGMENT_MS = 20;
+// Large enough that the server wakes us at most 40 times a second, small
+// enough that the level meter follows sound within 50 ms: a fragment's
+// sound is shown with it or with the next one.
+constexpr uint32_t FRAGMENT_MS = 25;
 // A server that accepts the connection but never answers must not hang the
 // recording thread forever.
-constexpr pa_usec_t SERVER_ANSWER_LIMIT_USEC = 5 * PA_USEC_PER_SEC;
+constexpr std::chrono::seconds SERVER_ANSWER_LIMIT{5};
 
 constexpr uint32_t SPEAKER_FRONT_LEFT = 0x1;
 constexpr uint32_t SPEAKER_FRONT_RIGHT = 0x2;
 constexpr uint32_t SPEAKER_FRONT_CENTER = 0x4;
-
-class MainloopLock {
-public:
-    explicit MainloopLock(pa_threaded_mainloop* mainloop) : mainloop_(mainloop) {
-        pa_threaded_mainloop_lock(mainloop_);
-    }
-    ~MainloopLock() { pa_threaded_mainloop_unlock(mainloop_); }
-    MainloopLock(const MainloopLock&) = delete;
-    MainloopLock& operator=(const MainloopLock&) = delete;
-
-private:
-    pa_threaded_mainloop* mainloop_;
-};
 
 uint32_t channelMaskFor(uint32_t channels) {
     if (channels == 1) return SPEAKER_FRONT_CENTER;
@@ -56,19 +46,10 @@ uint32_t channelMaskFor(uint32_t channels) {
     return channels >= 32 ? 0xFFFFFFFFu : (1u << channels) - 1u;
 }
 
-// Called on the main loop's thread with its lock held.
-void signalMainloop(void* mainloop) {
-    pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(mainloop), 0);
-}
-void onContextState(pa_context*, void* mainloop) { signalMainloop(mainloop); }
-void onStreamState(pa_stream*, void* mainloop) { signalMainloop(mainloop); }
-
 // The server had to throw input away because the stream was not read in time.
-// Runs on the loop's thread with its lock held, as does every reader of the flag.
 void onStreamOverflow(pa_stream*, void* overflowed) { *static_cast<bool*>(overflowed) = true; }
 
 struct ServerInfoQuery {
-    pa_threaded_mainloop* mainloop = nullptr;
     bool done = false;
     std::string defaultSource;
 };
@@ -79,11 +60,9 @@ void onServerInfo(pa_context*, const pa_server_info* info, void* userdata) {
         query->defaultSource = info->default_source_name;
     }
     query->done = true;
-    signalMainloop(query->mainloop);
 }
 
 struct SourceInfoQuery {
-    pa_threaded_mainloop* mainloop = nullptr;
     bool done = false;
     bool found = false;
     pa_sample_spec sampleSpec{};
@@ -97,18 +76,6 @@ void onSourceInfo(pa_context*, const pa_source_info* info, int eol, void* userda
         return;
     }
     query->done = true;
-    signalMainloop(query->mainloop);
-}
-
-struct Deadline {
-    pa_threaded_mainloop* mainloop = nullptr;
-    bool passed = false;
-};
-
-void onDeadline(pa_mainloop_api*, pa_time_event*, const timeval*, void* userdata) {
-    auto* deadline = static_cast<Deadline*>(userdata);
-    deadline->passed = true;
-    signalMainloop(deadline->mainloop);
 }
 
 class PulseCaptureSource final : public CaptureSource {
@@ -131,30 +98,18 @@ public:
 
     Status createEnumerator() override {
         if (mainloop_ != nullptr) return FAILURE;
-        mainloop_ = pa_threaded_mainloop_new();
+        mainloop_ = pa_mainloop_new();
         if (mainloop_ == nullptr) return FAILURE;
-        if (pa_threaded_mainloop_start(mainloop_) < 0) {
+        context_ = pa_context_new(pa_mainloop_get_api(mainloop_), "Quorvel");
+        // A null server name lets libpulse honour PULSE_SERVER and the
+        // user's client configuration.
+        if (context_ == nullptr ||
+            pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
             releaseEnumerator();
             return FAILURE;
         }
-        bool ready = false;
-        {
-            MainloopLock lock(mainloop_);
-            context_ = pa_context_new(pa_threaded_mainloop_get_api(mainloop_), "Quorvel");
-            if (context_ != nullptr) {
-                pa_context_set_state_callback(context_, onContextState, mainloop_);
-                // A null server name lets libpulse honour PULSE_SERVER and the
-                // user's client configuration.
-                if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) >= 0) {
-                    waitLocked([this] {
-                        return !PA_CONTEXT_IS_GOOD(pa_context_get_state(context_)) ||
-                               pa_context_get_state(context_) == PA_CONTEXT_READY;
-                    });
-                    ready = pa_context_get_state(context_) == PA_CONTEXT_READY;
-                }
-            }
-        }
-        if (!ready) {
+        runLoopUntil([this] { return pa_context_get_state(context_) == PA_CONTEXT_READY; }, answerDeadline());
+        if (pa_context_get_state(context_) != PA_CONTEXT_READY) {
             releaseEnumerator();
             return FAILURE;
         }
@@ -163,19 +118,15 @@ public:
 
     Status getDefaultCaptureEndpoint() override {
         if (context_ == nullptr) return FAILURE;
-        MainloopLock lock(mainloop_);
-
         ServerInfoQuery server;
-        server.mainloop = mainloop_;
-        if (!runOperationLocked(pa_context_get_server_info(context_, onServerInfo, &server), server.done) ||
+        if (!runOperation(pa_context_get_server_info(context_, onServerInfo, &server), server.done) ||
             server.defaultSource.empty()) {
             return FAILURE;
         }
         SourceInfoQuery source;
-        source.mainloop = mainloop_;
-        if (!runOperationLocked(pa_context_get_source_info_by_name(context_, server.defaultSource.c_str(),
-                                                                   onSourceInfo, &source),
-                                source.done) ||
+        if (!runOperation(pa_context_get_source_info_by_name(context_, server.defaultSource.c_str(),
+                                                             onSourceInfo, &source),
+                          source.done) ||
             !source.found || !pa_sample_spec_valid(&source.sampleSpec)) {
             return FAILURE;
         }
@@ -242,10 +193,8 @@ public:
         bufferAttr_.prebuf = static_cast<uint32_t>(-1);
         bufferAttr_.minreq = static_cast<uint32_t>(-1);
 
-        MainloopLock lock(mainloop_);
         stream_ = pa_stream_new(context_, "Quorvel capture", &sampleSpec, &map);
         if (stream_ == nullptr) return FAILURE;
-        pa_stream_set_state_callback(stream_, onStreamState, mainloop_);
         pa_stream_set_overflow_callback(stream_, onStreamOverflow, &overflowed_);
         frameBytes_ = frameBytes;
         return OK;
@@ -256,24 +205,38 @@ public:
 
     Status start() override {
         if (stream_ == nullptr || connected_) return FAILURE;
-        MainloopLock lock(mainloop_);
         if (pa_stream_connect_record(stream_, sourceName_.c_str(), &bufferAttr_, PA_STREAM_ADJUST_LATENCY) <
             0) {
             return FAILURE;
         }
         connected_ = true;
-        waitLocked([this] {
-            const pa_stream_state_t state = pa_stream_get_state(stream_);
-            return state == PA_STREAM_READY || !PA_STREAM_IS_GOOD(state);
-        });
+        runLoopUntil(
+            [this] {
+                const pa_stream_state_t state = pa_stream_get_state(stream_);
+                return state == PA_STREAM_READY || !PA_STREAM_IS_GOOD(state);
+            },
+            answerDeadline());
         return pa_stream_get_state(stream_) == PA_STREAM_READY ? OK : FAILURE;
+    }
+
+    // Runs the loop until the server has sent more than is buffered already,
+    // the stream fails, or time is up. Fragments arrive as whole messages, so
+    // this is one wake-up per fragment.
+    void waitForPacket(std::chrono::milliseconds longest) override {
+        const auto deadline = std::chrono::steady_clock::now() + longest;
+        if (stream_ == nullptr || !streamUsable()) return;
+        const size_t buffered = pa_stream_readable_size(stream_);
+        runLoopUntil(
+            [this, buffered] {
+                const size_t readable = pa_stream_readable_size(stream_);
+                return !streamUsable() || readable == static_cast<size_t>(-1) || readable > buffered;
+            },
+            deadline);
     }
 
     // Fails once the server or the stream is gone, which ends the take.
     Status getNextPacketSize(uint32_t* frames) override {
-        if (frames == nullptr || stream_ == nullptr) return FAILURE;
-        MainloopLock lock(mainloop_);
-        if (!streamUsableLocked()) return FAILURE;
+        if (frames == nullptr || stream_ == nullptr || !streamUsable()) return FAILURE;
         const size_t readable = pa_stream_readable_size(stream_);
         if (readable == static_cast<size_t>(-1)) return FAILURE;
         *frames = static_cast<uint32_t>(readable / frameBytes_);
@@ -283,9 +246,9 @@ public:
     // One fragment of the stream. The data stays valid until releaseBuffer
     // because the fragment is not dropped before then.
     Status getBuffer(const uint8_t** data, uint32_t* frames, uint32_t* flags) override {
-        if (data == nullptr || frames == nullptr || stream_ == nullptr || peeked_) return FAILURE;
-        MainloopLock lock(mainloop_);
-        if (!streamUsableLocked()) return FAILURE;
+        if (data == nullptr || frames == nullptr || stream_ == nullptr || peeked_ || !streamUsable()) {
+            return FAILURE;
+        }
         const void* fragment = nullptr;
         size_t bytes = 0;
         if (pa_stream_peek(stream_, &fragment, &bytes) < 0) return FAILURE;
@@ -314,15 +277,13 @@ public:
     Status releaseBuffer(uint32_t) override {
         if (stream_ == nullptr) return FAILURE;
         if (!peeked_) return OK;
-        MainloopLock lock(mainloop_);
         peeked_ = false;
         return pa_stream_drop(stream_) < 0 ? FAILURE : OK;
     }
 
     Status stop() override {
         if (stream_ == nullptr) return FAILURE;
-        MainloopLock lock(mainloop_);
-        disconnectLocked();
+        disconnect();
         return OK;
     }
 
@@ -331,9 +292,7 @@ public:
 
     void releaseAudioClient() override {
         if (stream_ == nullptr) return;
-        MainloopLock lock(mainloop_);
-        disconnectLocked();
-        pa_stream_set_state_callback(stream_, nullptr, nullptr);
+        disconnect();
         pa_stream_set_overflow_callback(stream_, nullptr, nullptr);
         pa_stream_unref(stream_);
         stream_ = nullptr;
@@ -342,54 +301,54 @@ public:
     void releaseDevice() override { sourceName_.clear(); }
 
     void releaseEnumerator() override {
-        if (mainloop_ == nullptr) return;
         if (context_ != nullptr) {
-            MainloopLock lock(mainloop_);
-            pa_context_set_state_callback(context_, nullptr, nullptr);
             pa_context_disconnect(context_);
             pa_context_unref(context_);
             context_ = nullptr;
         }
-        // Stopping joins the loop's thread, so it must not hold the lock.
-        pa_threaded_mainloop_stop(mainloop_);
-        pa_threaded_mainloop_free(mainloop_);
-        mainloop_ = nullptr;
+        if (mainloop_ != nullptr) {
+            pa_mainloop_free(mainloop_);
+            mainloop_ = nullptr;
+        }
     }
 
 private:
-    // With the lock held: waits until done() holds, the context fails or the
-    // server has not answered in time. The loop's thread runs the callbacks
-    // that make done() true and signals.
-    template <class Done>
-    void waitLocked(Done done) {
-        Deadline deadline;
-        deadline.mainloop = mainloop_;
-        pa_mainloop_api* api = pa_threaded_mainloop_get_api(mainloop_);
-        timeval when{};
-        pa_timeval_add(pa_gettimeofday(&when), SERVER_ANSWER_LIMIT_USEC);
-        pa_time_event* timer = api->time_new(api, &when, onDeadline, &deadline);
-        while (!done() && !deadline.passed && PA_CONTEXT_IS_GOOD(pa_context_get_state(context_))) {
-            pa_threaded_mainloop_wait(mainloop_);
-        }
-        if (timer != nullptr) api->time_free(timer);
+    static std::chrono::steady_clock::time_point answerDeadline() {
+        return std::chrono::steady_clock::now() + SERVER_ANSWER_LIMIT;
     }
 
-    // With the lock held: runs a query to its end; false when it could not
-    // be sent or the context failed before it answered.
-    bool runOperationLocked(pa_operation* operation, const bool& done) {
+    // Runs the loop's iterations on this thread until done() holds, the
+    // context fails or the deadline passes. The callbacks that make done()
+    // true run inside the iterations.
+    template <class Done>
+    void runLoopUntil(Done done, std::chrono::steady_clock::time_point deadline) {
+        while (!done() && PA_CONTEXT_IS_GOOD(pa_context_get_state(context_))) {
+            const auto left = std::chrono::duration_cast<std::chrono::microseconds>(
+                deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0) return;
+            if (pa_mainloop_prepare(mainloop_, static_cast<int>(left.count())) < 0 ||
+                pa_mainloop_poll(mainloop_) < 0 || pa_mainloop_dispatch(mainloop_) < 0) {
+                return;
+            }
+        }
+    }
+
+    // Runs a query to its end; false when it could not be sent, or the
+    // context failed or the server did not answer in time.
+    bool runOperation(pa_operation* operation, const bool& done) {
         if (operation == nullptr) return false;
-        waitLocked([&done] { return done; });
+        runLoopUntil([&done] { return done; }, answerDeadline());
         if (!done) pa_operation_cancel(operation);
         pa_operation_unref(operation);
         return done;
     }
 
-    bool streamUsableLocked() const {
+    bool streamUsable() const {
         return pa_context_get_state(context_) == PA_CONTEXT_READY &&
                pa_stream_get_state(stream_) == PA_STREAM_READY;
     }
 
-    void disconnectLocked() {
+    void disconnect() {
         if (peeked_) {
             pa_stream_drop(stream_);
             peeked_ = false;
@@ -400,7 +359,7 @@ private:
         }
     }
 
-    pa_threaded_mainloop* mainloop_ = nullptr;
+    pa_mainloop* mainloop_ = nullptr;
     pa_context* context_ = nullptr;
     std::string sourceName_;  // empty until the default source is known
     pa_sample_spec sourceSpec_{};
@@ -409,7 +368,7 @@ private:
     size_t frameBytes_ = 0;    // of the stream, not of the source
     bool connected_ = false;   // pa_stream_connect_record succeeded
     bool peeked_ = false;      // a fragment is held until releaseBuffer
-    bool overflowed_ = false;  // input was lost since the last packet; under the loop's lock
+    bool overflowed_ = false;  // input was lost since the last packet
     std::vector<uint8_t> silence_ = std::vector<uint8_t>(1, 0);
 };
 

@@ -1,6 +1,6 @@
 #pragma once
 // Implemented features: the capture-source port over a PulseAudio server
-// (libpulse, threaded main loop), recording the server's default source as
+// (libpulse, its main loop run by the recording thread), recording the server's default source as
 // 32-bit float at the source's own rate, mono or stereo.
 #include <memory>
 
