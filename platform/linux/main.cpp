@@ -9,6 +9,11 @@
 #include "platform/linux/pulse_capture_source.h"
 
 int main(int argc, char* argv[]) {
+    // The panels are small and repainted many times a second. Their pixels go
+    // to the X server over the socket: through shared memory every flush
+    // needs an answer from the server, which wakes a second thread of ours
+    // to take it.
+    if (!qEnvironmentVariableIsSet("QT_XCB_NO_MITSHM")) qputenv("QT_XCB_NO_MITSHM", "1");
     QApplication application(argc, argv);
     // Window lists match the window to its menu entry by this id; X11 task bars
     // show the window icon itself.
