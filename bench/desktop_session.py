@@ -156,20 +156,34 @@ def cpu_ticks(stat_path):
     return int(fields[11]) + int(fields[12])
 
 
-def thread_ticks(pid):
-    """{tid: (name, ticks)} of every thread of a process."""
+def context_switches(status_path):
+    """Voluntary + involuntary context switches of one thread: each is a time
+    it left the CPU, so roughly a wake-up."""
+    fields = status_fields(status_path)
+    return int(fields["voluntary_ctxt_switches"]) + int(fields["nonvoluntary_ctxt_switches"])
+
+
+def thread_stats(pid):
+    """{tid: (name, cpu ticks, context switches)} of every thread of a process."""
     threads = {}
     for task in Path(f"/proc/{pid}/task").iterdir():
         try:
-            threads[int(task.name)] = ((task / "comm").read_text().strip(), cpu_ticks(task / "stat"))
+            threads[int(task.name)] = ((task / "comm").read_text().strip(), cpu_ticks(task / "stat"),
+                                       context_switches(task / "status"))
         except (FileNotFoundError, ProcessLookupError):
             pass
     return threads
 
 
+def status_fields(status_path):
+    """The first word of each field of a /proc status file."""
+    fields = {}
+    for line in Path(status_path).read_text().splitlines():
+        name, _, value = line.partition(":")
+        fields[name] = value.split()[0] if value.split() else ""
+    return fields
+
+
 def status_kib(pid, field):
     """A /proc/<pid>/status figure such as VmHWM or VmRSS, in KiB."""
-    for line in Path(f"/proc/{pid}/status").read_text().splitlines():
-        if line.startswith(field + ":"):
-            return int(line.split()[1])
-    return 0
+    return int(status_fields(f"/proc/{pid}/status").get(field, 0))
