@@ -9,7 +9,15 @@ the figures are the median over the rounds with the lowest and highest beside
 it. Prints two markdown tables, CPU then wake-ups, and the program's peak
 resident memory.
 
-usage: bench/live_take_cpu.py [--rounds 3] [--seconds 20] [--warm-up 3]"""
+--awake-cpus keeps every processor busy with a loop at the lowest scheduling
+class (SCHED_IDLE) while measuring. On a virtual machine a processor that
+halts when idle must be brought back by the host at each wake-up, and the
+guest charges that delay to whichever thread was woken: periodic wakers then
+cost up to ten times more in some minutes than in others, for the same system
+calls. The loops give way to every other thread at once, so the figures keep
+each thread's own work and drop the host's.
+
+usage: bench/live_take_cpu.py [--rounds 3] [--seconds 20] [--warm-up 3] [--awake-cpus]"""
 import argparse
 import os
 import statistics
@@ -147,6 +155,8 @@ def main():
     parser.add_argument("--rounds", type=int, default=3, help="each case measured once per round (default 3)")
     parser.add_argument("--seconds", type=float, default=20, help="the measuring window (default 20 s)")
     parser.add_argument("--warm-up", type=float, default=3, help="settling time before each window")
+    parser.add_argument("--awake-cpus", action="store_true",
+                        help="keep the processors from halting with SCHED_IDLE loops (virtual machines)")
     args = parser.parse_args()
     install_missing("pulseaudio", "pactl", "pacat", "parecord", "Xvfb", "xdotool", "sox", "cava")
     binary = build_linux_program()
@@ -154,6 +164,9 @@ def main():
     results = defaultdict(list)
     began = time.monotonic()
     with Services() as services:
+        if args.awake_cpus:
+            for _ in range(os.cpu_count()):
+                services.spawn(["chrt", "--idle", "0", "sh", "-c", "while :; do :; done"], start_new_session=True)
         config = services.dir / "cava.conf"
         config.write_text(CAVA_CONFIG)
         for round_number in range(1, args.rounds + 1):
@@ -165,7 +178,8 @@ def main():
             print(f"round {round_number} of {args.rounds} measured ({time.monotonic() - began:.0f} s)", flush=True)
 
     print(f"\nMedian of {args.rounds} rounds (lowest–highest); each round measures the four cases in turn, "
-          f"each over the same {args.seconds:g} s window.\n")
+          f"each over the same {args.seconds:g} s window"
+          f"{'; processors kept awake by SCHED_IDLE loops' if args.awake_cpus else ''}.\n")
     table(results, "| process | own CPU, % of one core | sound server's CPU meanwhile |", "cpu", " %", 0.05)
     print("\nWake-ups (voluntary + involuntary context switches, summed over all threads), per second:\n")
     table(results, "| process | own wake-ups per second | sound server's wake-ups meanwhile |", "wake-ups", "", 1)
