@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <future>
 
 #include "app/commands.h"
 #include "app/thread_start.h"
@@ -70,6 +71,25 @@ TEST_F(Commands, CloseDuringATakeWaitsForTheFile) {
     pumpUntil(WM_APP_RECORDING_DONE);
     EXPECT_EQ(window.destroyCount, 1);
     EXPECT_GT(std::filesystem::file_size("take.wav"), 44u);
+}
+
+TEST_F(Commands, DestroyedWhileAFailedSaveWaitsForAPlaceLetsTheTakeGo) {
+    window.dialogAnswers = {L"full.wav"};
+    onCommand(window, IDC_START);
+    pumpUntil(WM_APP_UPDATE_VISUALS);
+    onCommand(window, IDC_STOP);
+    window.takePosted(WM_APP_SAVE_FAILED);  // the question never comes: the window goes first
+    auto destroyed = std::async(std::launch::async, [] { onDestroy(); });
+    if (destroyed.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+        ADD_FAILURE() << "destroying the window hangs on the take that waits for a place";
+        std::lock_guard<std::mutex> lock(saveAnswerMutex);  // let the take go, so that the test ends
+        saveAnswer = L"";
+        saveAnswerCv.notify_all();
+    }
+    destroyed.wait();
+    EXPECT_FALSE(recordingThread.joinable());
+    EXPECT_EQ(lastTakeOutcome, TakeOutcome::Discarded);
+    EXPECT_FALSE(std::filesystem::exists("full.wav"));
 }
 
 TEST_F(Commands, StartIsRefusedDuringATakeAndEveryEndIsReported) {
