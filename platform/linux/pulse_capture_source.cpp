@@ -281,9 +281,13 @@ public:
         return pa_stream_drop(stream_) < 0 ? FAILURE : OK;
     }
 
+    // The request to end the stream leaves only while the loop runs: waiting
+    // for the server's answer lets the source go before the take is written,
+    // which may take a while.
     Status stop() override {
         if (stream_ == nullptr) return FAILURE;
         disconnect();
+        runLoopUntil([this] { return !PA_STREAM_IS_GOOD(pa_stream_get_state(stream_)); }, answerDeadline());
         return OK;
     }
 
