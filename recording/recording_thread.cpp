@@ -6,7 +6,6 @@
 #include <mutex>
 #include <new>
 #include <stdexcept>
-#include <thread>
 #include <vector>
 
 #include "app/messages.h"

@@ -1,7 +1,8 @@
 #pragma once
 // Implemented features: the capture-source port over a PulseAudio server
-// (libpulse, its main loop run by the recording thread), recording the server's default source as
-// 32-bit float at the source's own rate, mono or stereo.
+// (libpulse, its main loop run by the recording thread), recording the
+// server's default source as 32-bit float at the source's own rate, mono or
+// stereo.
 #include <memory>
 
 #include "recording/capture_source.h"
