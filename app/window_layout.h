@@ -4,7 +4,8 @@
 // Both programs build their windows from these; the window never rescales.
 #include <array>
 
-#include "app/messages.h"
+#include "base/messages.h"
+#include "base/shared_state.h"
 
 constexpr wchar_t WINDOW_CAPTION[] = L"Quorvel: Thread-Safe GUI 64K FFT";
 
@@ -32,9 +33,6 @@ constexpr std::array<ControlLayout, 6> MAIN_WINDOW_CONTROLS{{
     {IDC_WAVEFORM, 20, 120, 340, 40, nullptr},
     {IDC_SPECTRUM, 20, 170, 340, 40, nullptr},
 }};
-
-// The Save As dialog proposes this name for every take, never the last one chosen.
-constexpr wchar_t PROPOSED_FILE_NAME[] = L"output.wav";
 
 // Save As file types in the order offered; no default extension is added, so
 // a name typed without ".wav" is used as typed.

@@ -12,7 +12,7 @@
 #include <numbers>
 #include <vector>
 
-#include "app/shared_state.h"
+#include "base/shared_state.h"
 #include "spectrum/fft.h"
 #include "spectrum/fft_kernels.h"
 #include "spectrum/spectrum_worker.h"

@@ -4,8 +4,8 @@
 #include <cwchar>
 #include <vector>
 
-#include "app/messages.h"
-#include "app/shared_state.h"
+#include "base/messages.h"
+#include "base/shared_state.h"
 
 namespace {
 

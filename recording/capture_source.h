@@ -1,69 +1,106 @@
 #pragma once
-// The capture-source port: the operations the recording thread needs from an
-// audio capture device, one per capture call of the Windows shared-mode
-// engine. All operations are called on the recording thread only, in the order
-// the recording thread documents; a Status below zero is a failure.
+// The capture-source port: what the recording thread needs from the
+// platform's audio capture, at the level of a recorder rather than of any one
+// engine. Each platform implements it once; the tests use a scripted fake.
 //
-// Ownership: the source owns every device object it creates. The recording
-// thread calls each release* operation only for an object whose creating call
-// succeeded, in reverse order of creation, and frees the mix format it was given.
+// Threads: every operation, the constructor (through the factory) and the
+// destructor run on the recording thread of one take. A source is opened at
+// most once; the recording thread makes a new one to open the device again
+// (after the device or the sound server went away).
+//
+// Ownership: the source owns every platform object it creates and gives all
+// of them back, in reverse order of creation, when it is destroyed, whatever
+// state it is in (never opened, failed to open, running, stopped). The
+// recording thread owns the source.
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 
-#include "recording/wave_format.h"
+// How one sample lies in a packet; always little-endian, interleaved by frame.
+enum class SampleType : uint8_t {
+    Int16,    // 2 bytes, full scale 32,768
+    Int24,    // 3 bytes, packed, full scale 2^23
+    Int32,    // 4 bytes, full scale 2^31 (24 valid bits sit in the upper three bytes)
+    Float32,  // 4 bytes, full scale 1.0
+    Float64,  // 8 bytes, full scale 1.0
+};
 
-using Status = int32_t;
+struct StreamFormat {
+    uint32_t sampleRate = 0;  // frames per second
+    uint16_t channels = 0;    // samples per frame, 1 or more
+    SampleType sampleType = SampleType::Float32;
+};
 
-inline bool failed(Status status) { return status < 0; }
+// Bytes of one sample of that type.
+constexpr uint32_t bytesPerSample(SampleType type) {
+    switch (type) {
+    case SampleType::Int16:
+        return 2;
+    case SampleType::Int24:
+        return 3;
+    case SampleType::Int32:
+    case SampleType::Float32:
+        return 4;
+    case SampleType::Float64:
+        return 8;
+    }
+    return 0;
+}
 
-// Packet flags as getBuffer reports them.
-constexpr uint32_t BUFFER_FLAG_DATA_DISCONTINUITY = 0x1;  // input was lost before this packet
-constexpr uint32_t BUFFER_FLAG_SILENT = 0x2;              // treat the packet as silence, whatever it holds
+// Why a device could not be opened, as far as the platform can tell.
+enum class OpenResult {
+    Opened,
+    NoDevice,           // no capture device is connected (or the server has no default source)
+    AccessDenied,       // the system's privacy settings refuse this program the microphone
+    DeviceInUse,        // another program holds the device exclusively
+    UnsupportedFormat,  // the device delivers samples of a kind no SampleType describes
+    Failed,             // anything else: no sound server, the engine refused, ...
+};
+
+// One packet as the source lends it.
+struct CapturePacket {
+    const uint8_t* data = nullptr;  // frames x channels samples of the stream format; valid until releasePacket
+    uint32_t frames = 0;            // may be 0: nothing to append, but the packet is still handed back
+    bool silent = false;            // treat as silence, whatever data holds
+    bool gap = false;               // input was lost just before this packet
+};
+
+enum class PacketResult {
+    Taken,        // `packet` is lent until releasePacket
+    NoneWaiting,  // nothing to take now; wait and ask again
+    Lost,         // the device or the server went away: this source delivers nothing more
+};
 
 class CaptureSource {
 public:
+    // Gives back everything the source still holds; see Ownership above.
     virtual ~CaptureSource() = default;
 
-    // Per-thread set-up and tear-down of the platform's audio runtime
-    // (COM on Windows). The result of the first is not examined; the second
-    // is called on every path.
-    virtual void initializeThread() = 0;
-    virtual void uninitializeThread() = 0;
-
-    virtual Status createEnumerator() = 0;
-    virtual Status getDefaultCaptureEndpoint() = 0;
-    virtual Status activateAudioClient() = 0;
-
-    // On success *format points at a record the source allocated; it is at
-    // least a WaveFormat, and a WaveFormatExtensible when wFormatTag says so.
-    // The caller passes it to initialize unchanged and gives it back with freeMixFormat.
-    virtual Status getMixFormat(WaveFormat** format) = 0;
-    virtual void freeMixFormat(WaveFormat* format) = 0;
-
-    // Shared mode, no stream flags, periodicity 0; bufferDuration in 100 ns units.
-    virtual Status initialize(const WaveFormat* format, int64_t bufferDuration) = 0;
-    virtual Status getCaptureService() = 0;
-    virtual Status start() = 0;
+    // Opens the platform's default capture device in shared mode and starts
+    // its stream. On Opened, `format` says what every packet will hold (its
+    // rate and channel count are the device's own; the take decides which
+    // channels it keeps). On anything else nothing is running and the only
+    // call left is the destructor.
+    virtual OpenResult open(StreamFormat& format) = 0;
 
     // Between passes over the waiting packets: returns once another packet
-    // may be waiting, after at most `longest`. A polled engine sleeps its
-    // polling interval; a source that learns when data arrives returns then,
-    // so that a quiet stream costs no wake-ups between its packets.
+    // may be waiting, after `longest` at most. A polled engine sleeps its
+    // polling interval; a source told of new data returns then, so a quiet
+    // stream costs no wake-ups between its packets.
     virtual void waitForPacket(std::chrono::milliseconds longest) = 0;
 
-    // Frames in the next packet; 0 when none is waiting.
-    virtual Status getNextPacketSize(uint32_t* frames) = 0;
-    // On success *data holds *frames frames in the mix format, valid until
-    // releaseBuffer. Flags are BUFFER_FLAG_* bits.
-    virtual Status getBuffer(const uint8_t** data, uint32_t* frames, uint32_t* flags) = 0;
-    virtual Status releaseBuffer(uint32_t frames) = 0;
-    virtual Status stop() = 0;
+    // Lends the next packet when one is waiting. At most one packet is lent
+    // at a time: each Taken is followed by releasePacket before the next call.
+    virtual PacketResult takePacket(CapturePacket& packet) = 0;
+    // Hands the whole packet lent last back to the device.
+    virtual void releasePacket() = 0;
 
-    virtual void releaseCaptureClient() = 0;
-    virtual void releaseAudioClient() = 0;
-    virtual void releaseDevice() = 0;
-    virtual void releaseEnumerator() = 0;
+    // Ends the stream once the take stops capturing; after it, only the
+    // destructor. Never fails in a way the take must hear of.
+    virtual void stop() = 0;
 };
 
-using CaptureSourceFactory = std::unique_ptr<CaptureSource> (*)();
+// Makes an unopened source; called on the recording thread, once per attempt
+// to open the device. Null when not even that was possible.
+using CaptureSourceFactory = std::function<std::unique_ptr<CaptureSource>()>;

@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "app/shared_state.h"
+#include "base/shared_state.h"
 #include "spectrum/spectrum_worker.h"
 
 std::chrono::steady_clock::time_point lastFFT;

@@ -11,7 +11,6 @@
 extern std::chrono::steady_clock::time_point lastFFT;
 
 constexpr std::chrono::milliseconds FFT_INTERVAL{200};
-constexpr size_t MAX_QUEUED_BLOCKS = 4;
 
 // `now` is one reading of the steady clock, taken by the caller so that tests
 // can choose it.

@@ -1,26 +1,28 @@
 #include "recording/recording_thread.h"
 
 #include <chrono>
+#include <condition_variable>
 #include <filesystem>
-#include <fstream>
 #include <mutex>
 #include <new>
+#include <optional>
 #include <stdexcept>
+#include <thread>
 #include <vector>
 
-#include "app/messages.h"
-#include "app/shared_state.h"
-#include "app/thread_start.h"
-#include "app/window_port.h"
+#include "base/messages.h"
+#include "base/shared_state.h"
+#include "base/thread_start.h"
+#include "base/window_port.h"
 #include "recording/live_feed.h"
 #include "recording/sample_conversion.h"
-#include "recording/take.h"
-#include "recording/wav_writer.h"
+#include "recording/take_file.h"
 #include "spectrum/spectrum_worker.h"
 
 namespace {
 
-constexpr int64_t BUFFER_DURATION_100NS = 10000000;  // 1 s absorbs late polls
+using Clock = std::chrono::steady_clock;
+
 // The longest the thread waits for the source between passes: how late it may
 // notice Stop, and how late the last views of a pause are announced.
 constexpr std::chrono::milliseconds PACKET_WAIT_LIMIT{50};
@@ -30,8 +32,21 @@ constexpr std::chrono::seconds STALL_NOTICE{2};
 // packets arrive: 30 times a second is as smooth as a meter needs to be, and
 // half the drawing of a screen's full rate.
 constexpr std::chrono::milliseconds VISUALS_INTERVAL{33};
+// How much of a take a crash may cost: the file is brought up to date this often.
+constexpr std::chrono::seconds FILE_UPDATE_INTERVAL{1};
+// A lost device is opened again this often, for this long, before the take ends.
+constexpr std::chrono::milliseconds REOPEN_INTERVAL{500};
+constexpr std::chrono::seconds REOPEN_LIMIT{10};
 
 std::once_flag lastFftInitialised;
+
+// Requests from other threads to bring the file up to date: numbered, so a
+// caller knows when the recording thread has served its own.
+std::mutex fileRequestMutex;
+std::condition_variable fileRequestCv;
+uint64_t fileRequestsMade = 0;    // guarded by fileRequestMutex
+uint64_t fileRequestsServed = 0;  // guarded by fileRequestMutex
+std::atomic<bool> fileRequestPending{false};
 
 void appendUtf8(std::string& out, uint32_t codePoint) {
     if (codePoint < 0x80) {
@@ -49,12 +64,6 @@ void appendUtf8(std::string& out, uint32_t codePoint) {
         out += static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
         out += static_cast<char>(0x80 | (codePoint & 0x3F));
     }
-}
-
-std::unique_ptr<std::ostream> openFile(const std::filesystem::path& path) {
-    auto file = std::make_unique<std::ofstream>(path, std::ios::binary | std::ios::trunc);
-    if (!file->is_open()) return nullptr;
-    return file;
 }
 
 // The take's file as a path object. A UTF-8 path object is converted to the
@@ -82,69 +91,155 @@ void removeFailedOutput() {
     if (std::filesystem::is_regular_file(path, ignored)) std::filesystem::remove(path, ignored);
 }
 
-// Blocks until the window answers WM_APP_SAVE_FAILED: another path, or empty to discard.
-std::wstring waitForSaveAnswer() {
+// Blocks until the window answers WM_APP_SAVE_FAILED: the places to try, or none to discard.
+std::vector<std::wstring> waitForSaveAnswer() {
     std::unique_lock<std::mutex> lock(saveAnswerMutex);
     saveAnswerCv.wait(lock, [] { return saveAnswer.has_value(); });
-    std::wstring answer = std::move(*saveAnswer);
+    std::vector<std::wstring> answer = std::move(*saveAnswer);
     saveAnswer.reset();
     return answer;
 }
 
-// What the setup obtained, so that the release steps give back exactly that.
-struct Obtained {
-    bool enumerator = false;
-    bool device = false;
-    bool audioClient = false;
-    bool captureClient = false;
-    WaveFormat* mixFormat = nullptr;
+TakeOutcome refusalOutcome(OpenResult result) {
+    switch (result) {
+    case OpenResult::NoDevice:
+        return TakeOutcome::NoDevice;
+    case OpenResult::AccessDenied:
+        return TakeOutcome::AccessDenied;
+    case OpenResult::DeviceInUse:
+        return TakeOutcome::DeviceInUse;
+    case OpenResult::UnsupportedFormat:
+        return TakeOutcome::FormatUnsupported;
+    case OpenResult::Opened:
+    case OpenResult::Failed:
+        break;
+    }
+    return TakeOutcome::DeviceFailed;
+}
+
+// Makes a source and opens it. Null, with why, when that fails; a stream
+// format without channels or rate is one nothing can be made of.
+std::unique_ptr<CaptureSource> openSource(const CaptureSourceFactory& makeSource, StreamFormat& format,
+                                          OpenResult& result) {
+    std::unique_ptr<CaptureSource> source = makeSource ? makeSource() : nullptr;
+    result = source ? source->open(format) : OpenResult::Failed;
+    if (result == OpenResult::Opened && (format.channels == 0 || format.sampleRate == 0))
+        result = OpenResult::UnsupportedFormat;
+    if (result != OpenResult::Opened) source.reset();
+    return source;
+}
+
+// One take while it captures. Recording thread only.
+struct Session {
+    WindowPort* window;
+    const CaptureSourceFactory& makeSource;
+    std::unique_ptr<CaptureSource> source;  // null while the device is being opened again
+    StreamFormat stream;                     // of the source now open
+    uint32_t sampleRate;                     // the take's: the first stream's
+    int channels;                            // the take's: 1 or 2
+    Take& take;
+    uint64_t maxTakeSamples;
+    std::optional<TakeFile> file;  // gone once a write failed: the take then lives in memory only
+    std::vector<int16_t> packetSamples;
 };
 
-bool setUpDevice(CaptureSource& source, Obtained& got, int& channels) {
-    if (failed(source.createEnumerator())) return false;
-    got.enumerator = true;
-    if (failed(source.getDefaultCaptureEndpoint())) return false;
-    got.device = true;
-    if (failed(source.activateAudioClient())) return false;
-    got.audioClient = true;
-    WaveFormat* format = nullptr;
-    if (failed(source.getMixFormat(&format)) || format == nullptr) return false;
-    got.mixFormat = format;
-    // The mix format as it is: shared mode always accepts it, while an edited
-    // copy (say, a 6-channel mix cut to 2) is refused by the engine. A wider
-    // mix keeps its first two channels when packets are converted.
-    channels = takeChannels(format);
-    if (failed(source.initialize(format, BUFFER_DURATION_100NS))) return false;
-    if (failed(source.getCaptureService())) return false;
-    got.captureClient = true;
-    return !failed(source.start());
+// Brings the file up to date. A failed write does not stop the take: it goes
+// on in memory, the status says so at once, and the half-written file goes.
+void updateFile(Session& s) {
+    if (!s.file || s.file->update(s.take)) return;
+    s.file.reset();
+    removeFailedOutput();
+    takeFileFailed = true;
+    s.window->postMessage(WM_APP_WRITE_FAILED);
 }
 
-void release(CaptureSource& source, Obtained& got) {
-    if (got.mixFormat) source.freeMixFormat(got.mixFormat);
-    if (got.captureClient) source.releaseCaptureClient();
-    if (got.audioClient) source.releaseAudioClient();
-    if (got.device) source.releaseDevice();
-    if (got.enumerator) source.releaseEnumerator();
+void serveFileRequests(Session& s) {
+    if (!fileRequestPending.exchange(false)) return;
+    uint64_t served;
+    {
+        std::lock_guard<std::mutex> lock(fileRequestMutex);
+        served = fileRequestsMade;
+    }
+    updateFile(s);
+    if (!s.file) return;  // the caller learns of the failure by its time running out
+    {
+        std::lock_guard<std::mutex> lock(fileRequestMutex);
+        fileRequestsServed = served;
+    }
+    fileRequestCv.notify_all();
 }
 
-// Drains the source's packets until isRecording falls, the source fails, or the take
-// cannot grow any further. Returns how capture ended.
-TakeOutcome capture(CaptureSource& source, const WaveFormat* format, int channels, WindowPort* window,
-                    Take& take, uint64_t maxTakeSamples) {
-    std::vector<int16_t> packetSamples;
+// Appends samples to the take and the live views; an outcome when the take
+// cannot grow any further.
+std::optional<TakeOutcome> appendSamples(Session& s, const StreamFormat& format, const uint8_t* data,
+                                         uint32_t frames, bool silent) {
+    std::optional<TakeOutcome> ending;
+    const uint64_t room = s.maxTakeSamples - s.take.size();
+    if (static_cast<uint64_t>(frames) * s.channels > room) {
+        // Whole frames only, so the file never ends mid-frame.
+        frames = static_cast<uint32_t>(room / s.channels);
+        ending = TakeOutcome::SizeLimit;
+    }
+    try {
+        convertPacket(format, s.channels, data, frames, silent, s.packetSamples, s.take);
+        feedLiveAnalysis(s.packetSamples, s.channels, Clock::now());
+    } catch (const std::bad_alloc&) {
+        ending = TakeOutcome::OutOfMemory;
+    }
+    return ending;
+}
+
+// The time without a device, as silence: the take keeps its wall-clock length.
+std::optional<TakeOutcome> appendSilence(Session& s, Clock::duration missing) {
+    const StreamFormat silence{s.sampleRate, static_cast<uint16_t>(s.channels), SampleType::Int16};
+    uint64_t frames = static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(missing).count()) *
+                      s.sampleRate / 1000000;
+    while (frames != 0) {
+        const uint32_t chunk = static_cast<uint32_t>(std::min<uint64_t>(frames, s.sampleRate / 10 + 1));
+        if (auto ending = appendSamples(s, silence, nullptr, chunk, true)) return ending;
+        frames -= chunk;
+    }
+    return std::nullopt;
+}
+
+// The device went away: everything of it is given back, and it is opened
+// again every half second until it comes back, Stop is pressed or 10 s pass.
+// Nothing when the take goes on; else how it ended.
+std::optional<TakeOutcome> reopen(Session& s) {
+    s.source.reset();
+    s.window->postMessage(WM_APP_RECONNECTING);
+    const Clock::time_point lostAt = Clock::now();
+    for (Clock::time_point attempt = lostAt; attempt - lostAt <= REOPEN_LIMIT; attempt += REOPEN_INTERVAL) {
+        for (Clock::time_point now = Clock::now(); isRecording && now < attempt; now = Clock::now()) {
+            serveFileRequests(s);
+            std::this_thread::sleep_for(std::min<Clock::duration>(attempt - now, PACKET_WAIT_LIMIT));
+        }
+        if (!isRecording) return TakeOutcome::Saved;
+        StreamFormat stream;
+        OpenResult result;
+        std::unique_ptr<CaptureSource> source = openSource(s.makeSource, stream, result);
+        if (!source) continue;
+        if (stream.sampleRate != s.sampleRate) return TakeOutcome::RateChanged;
+        if (auto ending = appendSilence(s, Clock::now() - lostAt)) return ending;
+        ++inputGaps;
+        s.source = std::move(source);
+        s.stream = stream;
+        s.window->postMessage(WM_APP_RECORDING_STARTED);
+        return std::nullopt;
+    }
+    return TakeOutcome::DeviceLost;
+}
+
+// Takes the source's packets until isRecording falls or the take cannot go
+// on. Returns how capture ended.
+TakeOutcome capture(Session& s) {
     bool firstPacket = true;
-    auto lastDelivery = std::chrono::steady_clock::now();
-    // New data for the views not yet announced; announced on a later poll if
+    Clock::time_point lastDelivery = Clock::now();
+    Clock::time_point lastFileUpdate = lastDelivery;
+    // New data for the views not yet announced; announced on a later pass if
     // need be, so the last packet before a pause is always shown.
     bool visualsPending = false;
-    auto lastVisuals = lastDelivery - VISUALS_INTERVAL;
-    const auto announceVisuals = [&](std::chrono::steady_clock::time_point now) {
-        if (!visualsPending || now - lastVisuals < VISUALS_INTERVAL) return;
-        window->postMessage(WM_APP_UPDATE_VISUALS);
-        visualsPending = false;
-        lastVisuals = now;
-    };
+    Clock::time_point lastVisuals = lastDelivery - VISUALS_INTERVAL;
     // Every way out of capture shows what was captured last.
     struct FinalVisuals {
         const bool& pending;
@@ -152,90 +247,125 @@ TakeOutcome capture(CaptureSource& source, const WaveFormat* format, int channel
         ~FinalVisuals() {
             if (pending) window->postMessage(WM_APP_UPDATE_VISUALS);
         }
-    } finalVisuals{visualsPending, window};
+    } finalVisuals{visualsPending, s.window};
 
     while (isRecording) {
-        uint32_t packetLength = 0;
-        if (failed(source.getNextPacketSize(&packetLength))) return TakeOutcome::DeviceLost;
-        const auto now = std::chrono::steady_clock::now();
-        announceVisuals(now);
-        if (packetLength != 0) {
+        const Clock::time_point now = Clock::now();
+        if (now - lastFileUpdate >= FILE_UPDATE_INTERVAL) {
+            updateFile(s);
+            lastFileUpdate = now;
+        }
+        serveFileRequests(s);
+
+        CapturePacket packet;
+        const PacketResult result = s.source->takePacket(packet);
+        if (result == PacketResult::Lost) {
+            if (auto ending = reopen(s)) return *ending;
+            // Some drivers flag the first packet of a stream; the loss is counted already.
+            firstPacket = true;
+            lastDelivery = Clock::now();
+            continue;
+        }
+        if (result == PacketResult::NoneWaiting) {
+            if (visualsPending && now - lastVisuals >= VISUALS_INTERVAL) {
+                s.window->postMessage(WM_APP_UPDATE_VISUALS);
+                visualsPending = false;
+                lastVisuals = now;
+            }
+            if (now - lastDelivery >= STALL_NOTICE) {
+                const auto silent = static_cast<uint32_t>(
+                    std::chrono::duration_cast<std::chrono::seconds>(now - lastDelivery).count());
+                if (deviceSilentSeconds.exchange(silent) != silent)
+                    s.window->postMessage(WM_APP_RECORDING_STALLED);
+            }
+            s.source->waitForPacket(PACKET_WAIT_LIMIT);
+            continue;
+        }
+
+        if (packet.frames != 0) {
             lastDelivery = now;
-            if (deviceSilentSeconds.exchange(0) != 0) window->postMessage(WM_APP_RECORDING_STARTED);
-        } else if (now - lastDelivery >= STALL_NOTICE) {
-            const auto silent = static_cast<uint32_t>(
-                std::chrono::duration_cast<std::chrono::seconds>(now - lastDelivery).count());
-            if (deviceSilentSeconds.exchange(silent) != silent) window->postMessage(WM_APP_RECORDING_STALLED);
+            if (deviceSilentSeconds.exchange(0) != 0) s.window->postMessage(WM_APP_RECORDING_STARTED);
         }
-        while (packetLength != 0 && isRecording) {
-            const uint8_t* data = nullptr;
-            uint32_t frames = 0;
-            uint32_t flags = 0;
-            if (failed(source.getBuffer(&data, &frames, &flags))) break;
-            // Some drivers flag the very first packet of a stream; that is no loss.
-            if ((flags & BUFFER_FLAG_DATA_DISCONTINUITY) != 0 && !firstPacket) ++inputGaps;
-            firstPacket = false;
-
-            TakeOutcome ending = TakeOutcome::Saved;
-            bool endNow = false;
-            uint32_t keptFrames = frames;
-            const uint64_t room = maxTakeSamples - take.size();
-            if (static_cast<uint64_t>(frames) * channels > room) {
-                // Whole frames only, so the file never ends mid-frame.
-                keptFrames = static_cast<uint32_t>(room / channels);
-                ending = TakeOutcome::SizeLimit;
-                endNow = true;
-            }
-
-            bool accepted = false;
-            try {
-                const bool silent = (flags & BUFFER_FLAG_SILENT) != 0;
-                accepted = convertPacket(format, data, keptFrames, silent, packetSamples, take);
-                if (accepted) feedLiveAnalysis(packetSamples, channels, std::chrono::steady_clock::now());
-            } catch (const std::bad_alloc&) {
-                ending = TakeOutcome::OutOfMemory;
-                endNow = true;
-            }
-            if (accepted) visualsPending = true;
-            // A refused packet is handed back too, so the source can go on.
-            source.releaseBuffer(frames);
-            if (endNow) return ending;
-            if (!accepted) break;
-            source.getNextPacketSize(&packetLength);
-        }
-        source.waitForPacket(PACKET_WAIT_LIMIT);
+        // Some drivers flag the very first packet of a stream; that is no loss.
+        if (packet.gap && !firstPacket) ++inputGaps;
+        firstPacket = false;
+        const std::optional<TakeOutcome> ending =
+            appendSamples(s, s.stream, packet.data, packet.frames, packet.silent);
+        visualsPending = true;
+        s.source->releasePacket();
+        if (ending) return *ending;
     }
     return TakeOutcome::Saved;
 }
 
-bool writeTake(std::ostream& file, uint32_t sampleRate, int channels, const Take& take) {
-    const uint64_t dataSize = take.size() * sizeof(int16_t);
-    writeWavHeader(file, static_cast<int32_t>(sampleRate), 16, channels, dataSize);
-    take.forEachBlock([&file](const int16_t* samples, size_t count) {
-        file.write(reinterpret_cast<const char*>(samples),
-                   static_cast<std::streamsize>(count * sizeof(int16_t)));
-    });
-    // Flushing and closing is where a full disk shows up at the latest.
-    file.flush();
-    if (auto* onDisk = dynamic_cast<std::ofstream*>(&file)) onDisk->close();
-    return !file.fail();
+// Writes the take, from memory, to the places the window answers with until
+// one of them takes it or the user lets it go. Returns how the take ended.
+TakeOutcome saveElsewhere(const Session& s, TakeOutcome captured) {
+    while (true) {
+        lastTakeOutcome = TakeOutcome::WriteFailed;
+        s.window->postMessage(WM_APP_SAVE_FAILED);
+        const std::vector<std::wstring> places = waitForSaveAnswer();
+        if (places.empty()) return TakeOutcome::Discarded;
+        for (const std::wstring& place : places) {
+            TakeFile file(openOutput(place), s.sampleRate, s.channels);
+            if (file.finish(s.take)) {
+                takeWrittenTo = place;
+                return captured;
+            }
+            removeFailedOutput();
+        }
+    }
 }
 
-// Writes the take to the file that is open, then, as long as that fails,
-// to whatever path the window answers with, until it is written or the user
-// lets it go. Returns how the take ended.
-TakeOutcome saveTake(std::unique_ptr<std::ostream> file, uint32_t sampleRate, int channels, const Take& take,
-                     TakeOutcome captured, WindowPort* window) {
-    while (true) {
-        if (file && writeTake(*file, sampleRate, channels, take)) return captured;
-        file.reset();
-        removeFailedOutput();
-        lastTakeOutcome = TakeOutcome::WriteFailed;
-        window->postMessage(WM_APP_SAVE_FAILED);
-        const std::wstring next = waitForSaveAnswer();
-        if (next.empty()) return TakeOutcome::Discarded;
-        file = openOutput(next);
+// From a running stream to the finished file; the take's end is posted.
+void recordOpenedTake(Session& s, const std::wstring& path) {
+    bool workerStarted = true;
+    try {
+        startSpectrumWorker();
+    } catch (const std::system_error&) {
+        workerStarted = false;
     }
+    std::unique_ptr<std::ostream> output = workerStarted ? openOutput(path) : nullptr;
+    if (!workerStarted) {
+        lastTakeOutcome = TakeOutcome::ThreadFailed;
+        s.window->showErrorBox(THREAD_REFUSED_TEXT, L"Error");
+        s.window->postMessage(WM_APP_RECORDING_FAILED);
+        return;
+    }
+    if (!output) {
+        lastTakeOutcome = TakeOutcome::OpenFailed;
+        // The box comes first: the window thread answers the end-of-take
+        // message by joining this thread, and would sit frozen behind a
+        // box that blocks it.
+        s.window->showErrorBox(L"Cannot open file for writing", L"Error");
+        s.window->postMessage(WM_APP_RECORDING_DONE);
+        return;
+    }
+    s.file.emplace(std::move(output), s.sampleRate, s.channels);
+    if (s.file->failed()) {
+        s.file.reset();
+        removeFailedOutput();
+        takeFileFailed = true;
+    }
+    s.window->postMessage(WM_APP_RECORDING_STARTED);
+    std::call_once(lastFftInitialised, [] { lastFFT = Clock::now(); });
+
+    const TakeOutcome captured = capture(s);
+    // The device goes first: writing what is left takes milliseconds, but
+    // the source need not wait for it.
+    if (s.source) s.source->stop();
+    s.source.reset();
+    TakeOutcome outcome = captured;
+    if (s.file && s.file->finish(s.take)) {
+        takeWrittenTo = path;
+    } else {
+        if (s.file) removeFailedOutput();
+        s.file.reset();
+        outcome = saveElsewhere(s, captured);
+    }
+    if (outcome == TakeOutcome::Discarded) s.take.clear();
+    lastTakeOutcome = outcome;
+    s.window->postMessage(WM_APP_RECORDING_DONE);
 }
 
 }  // namespace
@@ -261,65 +391,39 @@ std::string ws2s(const std::wstring& text) {
     return out;
 }
 
-void recordTake(const std::wstring& path, WindowPort* window, CaptureSource& source, uint64_t maxTakeSamples,
-                Take& take) {
-    recordingThreadActive = true;
-    source.initializeThread();
-
-    Obtained got;
-    int channels = 1;
-    std::unique_ptr<std::ostream> file;
+void recordTake(const std::wstring& path, WindowPort* window, const CaptureSourceFactory& makeSource,
+                uint64_t maxTakeSamples, Take& take) {
     inputGaps = 0;
     deviceSilentSeconds = 0;
+    takeFileFailed = false;
+    takeWrittenTo.clear();
 
-    if (!setUpDevice(source, got, channels)) {
-        lastTakeOutcome = TakeOutcome::DeviceFailed;
+    Session s{window, makeSource, nullptr, {}, 0, 1, take, maxTakeSamples, std::nullopt, {}};
+    OpenResult result;
+    s.source = openSource(makeSource, s.stream, result);
+    if (!s.source) {
+        lastTakeOutcome = refusalOutcome(result);
         window->postMessage(WM_APP_RECORDING_FAILED);
     } else {
-        const uint32_t sampleRate = got.mixFormat->nSamplesPerSec;
-        globalSampleRate = static_cast<int32_t>(sampleRate);
-        bool workerStarted = true;
-        try {
-            startSpectrumWorker();
-        } catch (const std::system_error&) {
-            workerStarted = false;
-        }
-
-        if (!workerStarted) {
-            lastTakeOutcome = TakeOutcome::ThreadFailed;
-            window->showErrorBox(THREAD_REFUSED_TEXT, L"Error");
-            window->postMessage(WM_APP_RECORDING_FAILED);
-        } else if (!(file = openOutput(path))) {
-            lastTakeOutcome = TakeOutcome::OpenFailed;
-            // The box comes first: the window thread answers the end-of-take
-            // message by joining this thread, and would sit frozen behind a
-            // box that blocks it.
-            window->showErrorBox(L"Cannot open file for writing", L"Error");
-            window->postMessage(WM_APP_RECORDING_DONE);
-        } else {
-            window->postMessage(WM_APP_RECORDING_STARTED);
-            std::call_once(lastFftInitialised, [] { lastFFT = std::chrono::steady_clock::now(); });
-
-            const TakeOutcome captured =
-                capture(source, got.mixFormat, channels, window, take, maxTakeSamples);
-            source.stop();
-            const TakeOutcome outcome =
-                saveTake(std::move(file), sampleRate, channels, take, captured, window);
-            if (outcome == TakeOutcome::Discarded) take.clear();
-            lastTakeOutcome = outcome;
-            window->postMessage(WM_APP_RECORDING_DONE);
-        }
+        s.sampleRate = s.stream.sampleRate;
+        s.channels = takeChannels(s.stream);
+        globalSampleRate = static_cast<int32_t>(s.sampleRate);
+        recordOpenedTake(s, path);
     }
 
     stopSpectrumWorker();
-    release(source, got);
-    source.uninitializeThread();
+    s.source.reset();
     recordingThreadActive = false;
 }
 
-std::unique_ptr<std::ostream> (*openTakeFile)(const std::filesystem::path& path) = openFile;
-
-void recordAudioToWav(std::wstring path, WindowPort* window, std::unique_ptr<CaptureSource> source) {
+void recordAudioToWav(std::wstring path, WindowPort* window, CaptureSourceFactory makeSource) {
     Take take;
-    recordTake(path, window, *source, MAX_TAKE_SAMPLES, take);
+    recordTake(path, window, makeSource, MAX_TAKE_SAMPLES, take);
+}
+
+bool bringTakeFileUpToDate(std::chrono::milliseconds longest) {
+    std::unique_lock<std::mutex> lock(fileRequestMutex);
+    const uint64_t ticket = ++fileRequestsMade;
+    fileRequestPending = true;
+    return fileRequestCv.wait_for(lock, longest, [ticket] { return fileRequestsServed >= ticket; });
 }

@@ -1,9 +1,7 @@
 #pragma once
 // One take, from opening the capture device to the finished WAV file.
+#include <chrono>
 #include <cstdint>
-#include <filesystem>
-#include <ostream>
-#include <memory>
 #include <string>
 
 #include "recording/capture_source.h"
@@ -19,15 +17,18 @@ constexpr uint64_t MAX_TAKE_SAMPLES = 2147483629ull;
 // std::range_error for a lone surrogate or a value above U+10FFFF.
 std::string ws2s(const std::wstring& text);
 
-// Opens the file a take is written to, truncating it; null when it cannot be
-// created. Tests put a stream that fails part-way in its place.
-extern std::unique_ptr<std::ostream> (*openTakeFile)(const std::filesystem::path& path);
-
 // Thread body. path: the file the user chose; window: where to post the
-// take's messages; source: the capture device, owned for this take.
-void recordAudioToWav(std::wstring path, WindowPort* window, std::unique_ptr<CaptureSource> source);
+// take's messages; makeSource: opens the capture device, again after it was lost.
+// The window thread sets recordingThreadActive before it starts the thread;
+// the thread clears it as its last step.
+void recordAudioToWav(std::wstring path, WindowPort* window, CaptureSourceFactory makeSource);
 
 // The same with a chosen size limit in samples and a take to fill (tests use
 // a small limit and small blocks). The take is left as captured.
-void recordTake(const std::wstring& path, WindowPort* window, CaptureSource& source, uint64_t maxTakeSamples,
-                Take& take);
+void recordTake(const std::wstring& path, WindowPort* window, const CaptureSourceFactory& makeSource,
+                uint64_t maxTakeSamples, Take& take);
+
+// Any thread but the recording thread: asks the running take to write every
+// sample captured so far and its header now. True once that is done; false
+// when `longest` passed first (no take running, or its file already failed).
+bool bringTakeFileUpToDate(std::chrono::milliseconds longest);

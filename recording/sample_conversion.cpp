@@ -5,23 +5,49 @@
 
 namespace {
 
-const FormatGuid& subFormatOf(const WaveFormat* format) {
-    return reinterpret_cast<const WaveFormatExtensible*>(format)->SubFormat;
+// As floatToPCM16, for samples whose full scale needs more precision than a float has.
+int16_t scaledToPCM16(double x) {
+    if (x > 1.0) x = 1.0;
+    if (x < -1.0) x = -1.0;
+    if (x != x) return 0;
+    return static_cast<int16_t>(x * 32767.0);
+}
+
+// One sample of `type` at `source`; packet buffers need not be aligned.
+int16_t sampleAt(SampleType type, const uint8_t* source) {
+    switch (type) {
+    case SampleType::Int16: {
+        int16_t value;
+        std::memcpy(&value, source, sizeof(value));
+        return value;
+    }
+    case SampleType::Int24: {
+        // Sign-extended from the top byte.
+        const int32_t value = static_cast<int32_t>(static_cast<uint32_t>(source[0]) << 8 |
+                                                   static_cast<uint32_t>(source[1]) << 16 |
+                                                   static_cast<uint32_t>(source[2]) << 24) >> 8;
+        return scaledToPCM16(value / 8388608.0);
+    }
+    case SampleType::Int32: {
+        int32_t value;
+        std::memcpy(&value, source, sizeof(value));
+        return scaledToPCM16(value / 2147483648.0);
+    }
+    case SampleType::Float32: {
+        float value;
+        std::memcpy(&value, source, sizeof(value));
+        return floatToPCM16(value);
+    }
+    case SampleType::Float64: {
+        double value;
+        std::memcpy(&value, source, sizeof(value));
+        return scaledToPCM16(value);
+    }
+    }
+    return 0;
 }
 
 }  // namespace
-
-bool isFormatFloat32(const WaveFormat* format) {
-    if (format->wFormatTag == WAVE_FORMAT_IEEE_FLOAT && format->wBitsPerSample == 32) return true;
-    return format->wFormatTag == WAVE_FORMAT_EXTENSIBLE &&
-           IsEqualGUID(subFormatOf(format), KSDATAFORMAT_SUBTYPE_IEEE_FLOAT) && format->wBitsPerSample == 32;
-}
-
-bool isFormatPCM16(const WaveFormat* format) {
-    if (format->wFormatTag == WAVE_FORMAT_PCM && format->wBitsPerSample == 16) return true;
-    return format->wFormatTag == WAVE_FORMAT_EXTENSIBLE &&
-           IsEqualGUID(subFormatOf(format), KSDATAFORMAT_SUBTYPE_PCM) && format->wBitsPerSample == 16;
-}
 
 int16_t floatToPCM16(float x) {
     if (x > 1.0f) x = 1.0f;
@@ -31,36 +57,24 @@ int16_t floatToPCM16(float x) {
     return static_cast<int16_t>(x * 32767.0f);
 }
 
-int takeChannels(const WaveFormat* format) { return format->nChannels <= 1 ? 1 : 2; }
+int takeChannels(const StreamFormat& format) { return format.channels <= 1 ? 1 : 2; }
 
-bool convertPacket(const WaveFormat* format, const uint8_t* data, uint32_t frames, bool silent,
+void convertPacket(const StreamFormat& format, int channels, const uint8_t* data, uint32_t frames, bool silent,
                    std::vector<int16_t>& packetSamples, Take& take) {
-    packetSamples.clear();
-    const bool isFloat = isFormatFloat32(format);
-    if (!isFloat && !isFormatPCM16(format)) return false;
-
-    const size_t kept = static_cast<size_t>(takeChannels(format));
-    const size_t stride = format->nChannels;
-    const size_t bytesPerSample = isFloat ? sizeof(float) : sizeof(int16_t);
+    const size_t kept = static_cast<size_t>(channels);
     packetSamples.resize(static_cast<size_t>(frames) * kept);
-    if (silent) {
+    if (silent || format.channels == 0) {
         std::fill(packetSamples.begin(), packetSamples.end(), int16_t{0});
     } else {
+        const size_t sampleBytes = bytesPerSample(format.sampleType);
+        const size_t frameBytes = format.channels * sampleBytes;
         for (size_t frame = 0; frame < frames; ++frame) {
             for (size_t channel = 0; channel < kept; ++channel) {
-                // Packet buffers need not be aligned for float or short access.
-                const uint8_t* source = data + (frame * stride + channel) * bytesPerSample;
-                int16_t& sample = packetSamples[frame * kept + channel];
-                if (isFloat) {
-                    float value;
-                    std::memcpy(&value, source, sizeof(float));
-                    sample = floatToPCM16(value);
-                } else {
-                    std::memcpy(&sample, source, sizeof(int16_t));
-                }
+                const size_t from = std::min<size_t>(channel, format.channels - 1);
+                packetSamples[frame * kept + channel] =
+                    sampleAt(format.sampleType, data + frame * frameBytes + from * sampleBytes);
             }
         }
     }
     take.append(packetSamples.data(), packetSamples.size());
-    return true;
 }

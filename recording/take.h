@@ -5,6 +5,7 @@
 // recording thread one block allocation now and then, never a copy of
 // hundreds of megabytes while the device keeps delivering.
 // Recording thread only.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -30,15 +31,16 @@ public:
     uint64_t size() const { return size_; }
     bool empty() const { return size_ == 0; }
 
-    // Calls visit(data, count) for each stretch of samples in order.
+    // Calls visit(data, count) for each stretch of samples in order, from
+    // sample `first` on.
     template <typename Visit>
-    void forEachBlock(Visit visit) const {
-        uint64_t left = size_;
-        for (const TakeBlock& block : blocks_) {
-            if (left == 0) break;
-            const size_t count = left < blockSamples_ ? static_cast<size_t>(left) : blockSamples_;
-            visit(block.get(), count);
-            left -= count;
+    void forEachBlock(Visit visit, uint64_t first = 0) const {
+        while (first < size_) {
+            const size_t offset = static_cast<size_t>(first % blockSamples_);
+            const uint64_t left = size_ - first;
+            const size_t count = static_cast<size_t>(std::min<uint64_t>(left, blockSamples_ - offset));
+            visit(blocks_[static_cast<size_t>(first / blockSamples_)].get() + offset, count);
+            first += count;
         }
     }
 

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <utility>
 
-#include "app/shared_state.h"
+#include "base/shared_state.h"
 #include "spectrum/fft_kernels.h"
 
 namespace {

@@ -3,11 +3,10 @@
 #include <algorithm>
 #include <utility>
 
-#include "app/messages.h"
-#include "app/shared_state.h"
-#include "app/thread_start.h"
-#include "app/window_port.h"
-#include "recording/live_feed.h"
+#include "base/messages.h"
+#include "base/shared_state.h"
+#include "base/thread_start.h"
+#include "base/window_port.h"
 #include "spectrum/fft.h"
 #include "spectrum/fft_kernels.h"
 

@@ -1,4 +1,5 @@
 #pragma once
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -10,6 +11,8 @@ void processFFT(const int16_t* samples, uint64_t count, int32_t sampleRate);
 
 // Worker body: analyses queued blocks until fftRunning falls.
 void fftWorkerThread();
+
+constexpr size_t MAX_QUEUED_BLOCKS = 4;  // blocks waiting in fftQueue at most
 
 // Producer side: queues a block unless 4 are waiting. True when queued; a
 // refused block's storage is kept for a later hand-off.

@@ -4,7 +4,7 @@
 #include <QApplication>
 #include <QIcon>
 
-#include "app/shared_state.h"
+#include "base/shared_state.h"
 #include "platform/linux/main_window.h"
 #include "platform/linux/pulse_capture_source.h"
 

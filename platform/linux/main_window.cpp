@@ -15,7 +15,7 @@
 #include <map>
 
 #include "app/commands.h"
-#include "app/messages.h"
+#include "base/messages.h"
 #include "app/window_layout.h"
 #include "platform/linux/panel_widget.h"
 

@@ -10,7 +10,7 @@
 #include <optional>
 #include <string>
 
-#include "app/window_port.h"
+#include "base/window_port.h"
 
 class MainWindow;
 

@@ -7,7 +7,7 @@
 
 #include <commctrl.h>
 
-#include "app/shared_state.h"
+#include "base/shared_state.h"
 #include "main_window.h"
 #include "wasapi_capture_source.h"
 #include "win32_window_port.h"

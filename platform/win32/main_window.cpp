@@ -5,7 +5,7 @@
 #include "main_window.h"
 
 #include "app/commands.h"
-#include "app/messages.h"
+#include "base/messages.h"
 #include "app/window_layout.h"
 #include "gdi_canvas.h"
 #include "panels/panels.h"

@@ -3,7 +3,7 @@
 // - the core's WindowPort over the main window and its child controls
 #include <windows.h>
 
-#include "app/window_port.h"
+#include "base/window_port.h"
 
 class Win32WindowPort final : public WindowPort {
 public:

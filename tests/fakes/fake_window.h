@@ -8,8 +8,8 @@
 #include <mutex>
 #include <vector>
 
-#include "app/messages.h"
-#include "app/window_port.h"
+#include "base/messages.h"
+#include "base/window_port.h"
 
 // The program never posts WM_APP_BASE itself; the fake logs an error box as
 // that message, so that the box's place among the posts shows.
@@ -34,8 +34,9 @@ public:
         if (dialogAnswers.size() > 1) dialogAnswers.pop_front();
         return answer;
     }
-    bool askYesNo(const std::wstring& text, const std::wstring&) override {
+    bool askYesNo(const std::wstring& text, const std::wstring&, bool yesIsDefault) override {
         questions.push_back(text);
+        yesDefaults.push_back(yesIsDefault);
         const bool yes = yesNoAnswers.at(0);
         yesNoAnswers.pop_front();
         return yes;
@@ -62,6 +63,11 @@ public:
     std::deque<std::wstring> dialogAnswers{L"take.wav"};
     std::deque<bool> yesNoAnswers;
     std::vector<std::wstring> questions;
+    std::vector<bool> yesDefaults;  // of each question, in turn
+    std::vector<bool> unsaved;      // each change of setTakeUnsaved, in turn
+    std::wstring documents = L"documents";
+    void setTakeUnsaved(bool value) override { unsaved.push_back(value); }
+    std::wstring documentsFolder() override { return documents; }
 
 private:
     std::mutex mutex_;

@@ -1,9 +1,9 @@
 #pragma once
 // Puts the process-wide recorder state back to its start-up values between tests.
-#include "app/shared_state.h"
+#include "base/shared_state.h"
 
 inline void resetSharedState() {
-    isRecording = recordingThreadActive = pendingClose = false;
+    isRecording = recordingThreadActive = pendingClose = takeFileFailed = false;
     currentLevel = dominantFreqHz = 0.0f;
     lastTakeOutcome = TakeOutcome::Saved;
     hwndMain = nullptr;

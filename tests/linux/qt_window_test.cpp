@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "app/commands.h"
-#include "app/messages.h"
+#include "base/messages.h"
 #include "platform/linux/main_window.h"
 #include "platform/linux/qpainter_canvas.h"
 

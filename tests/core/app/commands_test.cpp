@@ -5,7 +5,7 @@
 #include <future>
 
 #include "app/commands.h"
-#include "app/thread_start.h"
+#include "base/thread_start.h"
 #include "recording/recording_thread.h"
 #include "fake_capture_source.h"
 #include "fake_window.h"

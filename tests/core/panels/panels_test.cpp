@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "app/messages.h"
+#include "base/messages.h"
 #include "panels/panels.h"
 #include "recording_canvas.h"
 #include "shared_state_reset.h"

@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "app/commands.h"
-#include "app/thread_start.h"
+#include "base/thread_start.h"
 #include "fake_capture_source.h"
 #include "fake_window.h"
 #include "recording/live_feed.h"

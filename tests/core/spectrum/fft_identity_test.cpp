@@ -6,7 +6,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "app/shared_state.h"
+#include "base/shared_state.h"
 #include "spectrum/fft_kernels.h"
 #include "spectrum/spectrum_worker.h"
 

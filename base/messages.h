@@ -17,6 +17,11 @@ constexpr uint32_t WM_APP_RECORDING_STALLED = WM_APP_BASE + 6;
 // A new spectrum is published. It comes a few times a second, while the level
 // and the waveform change with every packet: each repaints only its own panels.
 constexpr uint32_t WM_APP_UPDATE_SPECTRUM = WM_APP_BASE + 7;
+// The take's file could not be written while recording; the take goes on in
+// memory and is saved elsewhere after Stop.
+constexpr uint32_t WM_APP_WRITE_FAILED = WM_APP_BASE + 8;
+// The device went away mid-take; the recording thread is opening it again.
+constexpr uint32_t WM_APP_RECONNECTING = WM_APP_BASE + 9;
 
 constexpr int IDC_START = 1;
 constexpr int IDC_STOP = 2;

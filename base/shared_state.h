@@ -15,8 +15,6 @@
 #include <thread>
 #include <vector>
 
-#include "recording/capture_source.h"
-
 class WindowPort;
 
 constexpr size_t FFT_SIZE = 65536;           // transform length and FFT block length
@@ -28,11 +26,16 @@ enum class TakeOutcome : int {
     Saved,         // the whole take is in the file
     SizeLimit,     // ended at the largest size a WAV header can describe; saved
     OutOfMemory,   // memory ran out while the take grew; what was captured is saved
-    DeviceLost,    // the capture device or sound server went away; what was captured is saved
+    DeviceLost,    // the capture device or sound server went away for good; what was captured is saved
+    RateChanged,   // the device came back at another sample rate; what was captured is saved
     WriteFailed,   // header, samples or close failed; the take waits in memory for another path
     Discarded,     // the file could not be written and the user let the take go
     OpenFailed,    // the output file could not be opened (or its name encoded)
     DeviceFailed,  // the capture device could not be set up
+    NoDevice,      // no capture device is connected
+    AccessDenied,  // the system's privacy settings refuse the microphone
+    DeviceInUse,   // another program holds the device exclusively
+    FormatUnsupported,  // the device's samples are of a kind the take cannot convert
     ThreadFailed,  // the system refused a thread; nothing recorded
 };
 
@@ -42,8 +45,6 @@ extern int32_t globalSampleRate;
 
 // The main window as the other threads reach it. Set before any other thread exists.
 extern WindowPort* hwndMain;
-// Makes the capture source of each take. Set by the platform before the window exists.
-extern CaptureSourceFactory captureSourceFactory;
 
 extern std::atomic<bool> isRecording;
 extern std::atomic<bool> recordingThreadActive;
@@ -56,12 +57,24 @@ extern std::atomic<uint32_t> inputGaps;
 // Whole seconds since the device last delivered, once that is 2 s or more; 0 while sound flows.
 extern std::atomic<uint32_t> deviceSilentSeconds;
 
-// The window's answer to WM_APP_SAVE_FAILED: the next path to write the take
-// to, or an empty string to discard it. Set by the window thread, taken by
-// the recording thread, which waits on saveAnswerCv.
-extern std::optional<std::wstring> saveAnswer;
+// The take's file could not be written during the take, which goes on in
+// memory only. Recording thread writes, the window reads for the status line.
+extern std::atomic<bool> takeFileFailed;
+// Where the last take was written in the end (the chosen file, another place
+// the user named, or a recovery place). Written by the recording thread before
+// it posts WM_APP_RECORDING_DONE; read by the window thread after the join.
+extern std::wstring takeWrittenTo;
+
+// The window's answer to WM_APP_SAVE_FAILED: the paths to try, in order, until
+// the take is written to one of them; none to discard it. Set by the window
+// thread, taken by the recording thread, which waits on saveAnswerCv.
+extern std::optional<std::vector<std::wstring>> saveAnswer;
 extern std::mutex saveAnswerMutex;
 extern std::condition_variable saveAnswerCv;
+
+// The Save As dialog proposes this name for every take, never the last one
+// chosen; savePath starts as it.
+constexpr wchar_t PROPOSED_FILE_NAME[] = L"output.wav";
 
 // Window thread only.
 extern std::thread recordingThread;

@@ -1,12 +1,10 @@
-#include "app/shared_state.h"
+#include "base/shared_state.h"
 
-#include "app/window_layout.h"
 
 // Defined in one translation unit so that construction (and, in reverse,
 // destruction at exit) follows the order below.
 int32_t globalSampleRate = 44100;
 WindowPort* hwndMain = nullptr;
-CaptureSourceFactory captureSourceFactory = nullptr;
 
 std::atomic<bool> isRecording{false};
 std::atomic<bool> recordingThreadActive{false};
@@ -16,7 +14,9 @@ std::atomic<float> dominantFreqHz{0.0f};
 std::atomic<TakeOutcome> lastTakeOutcome{TakeOutcome::Saved};
 std::atomic<uint32_t> inputGaps{0};
 std::atomic<uint32_t> deviceSilentSeconds{0};
-std::optional<std::wstring> saveAnswer;
+std::atomic<bool> takeFileFailed{false};
+std::wstring takeWrittenTo;
+std::optional<std::vector<std::wstring>> saveAnswer;
 std::mutex saveAnswerMutex;
 std::condition_variable saveAnswerCv;
 

@@ -30,7 +30,17 @@ public:
     // an empty string on cancel or failure. Posted messages are still handled
     // while it is open.
     virtual std::wstring browseSavePath() = 0;
-    // Modal question with Yes and No buttons; true for Yes. Posted messages
-    // are still handled while it is open.
-    virtual bool askYesNo(const std::wstring& text, const std::wstring& caption) = 0;
+    // Modal question with Yes and No buttons, `yesIsDefault` choosing the one
+    // Enter presses; true for Yes. Posted messages are still handled while it
+    // is open.
+    virtual bool askYesNo(const std::wstring& text, const std::wstring& caption, bool yesIsDefault) = 0;
+    // True from the moment a take starts until its file is finished, saved
+    // elsewhere or discarded, false then: while true the system should not
+    // sleep for idleness, and a session that ends is told a take is being
+    // saved. Called once for each change.
+    virtual void setTakeUnsaved(bool unsaved) = 0;
+    // The user's documents folder (or home folder), where a take that could
+    // not be saved where the user chose goes when the session ends; empty if
+    // there is none.
+    virtual std::wstring documentsFolder() = 0;
 };
