@@ -122,10 +122,14 @@ bool drawSpectrum(Canvas& canvas, const Rect& rect) {
     canvas.lineTo(xPeak, rect.bottom);
     canvas.restorePen();
 
+    canvas.drawText(rect.right - 120, rect.top + 2, peakLabel(), PEAK_COLOR);
+    return true;
+}
+
+std::wstring peakLabel() {
     wchar_t label[64];
     std::swprintf(label, 64, L"Peak: %.1f Hz", static_cast<double>(dominantFreqHz.load()));
-    canvas.drawText(rect.right - 120, rect.top + 2, label, PEAK_COLOR);
-    return true;
+    return label;
 }
 
 bool drawPanel(int controlId, Canvas& canvas, const Rect& rect) {

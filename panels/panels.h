@@ -1,6 +1,8 @@
 #pragma once
 // The three owner-drawn panels. Each paint fills its whole rectangle and then
 // draws from a private snapshot of the shared values. Window thread only.
+#include <string>
+
 #include "panels/canvas.h"
 
 constexpr Color LEVEL_BAR_COLOR{0, 200, 0};
@@ -14,6 +16,15 @@ bool drawLevelMeter(Canvas& canvas, const Rect& rect);
 bool drawWaveform(Canvas& canvas, const Rect& rect);
 // False when the spectrum holds fewer than two bins.
 bool drawSpectrum(Canvas& canvas, const Rect& rect);
+
+// The spectrum's label as it is drawn ("Peak: 997.0 Hz"): screen readers get
+// it as the spectrum's description.
+std::wstring peakLabel();
+
+// Names screen readers give the panels, by control id.
+constexpr const wchar_t* LEVEL_PANEL_NAME = L"Level";
+constexpr const wchar_t* WAVEFORM_PANEL_NAME = L"Waveform";
+constexpr const wchar_t* SPECTRUM_PANEL_NAME = L"Spectrum";
 
 // Dispatch by control id; false (nothing drawn) for any other id.
 bool drawPanel(int controlId, Canvas& canvas, const Rect& rect);
