@@ -39,7 +39,7 @@ for preset in "${presets[@]}"; do
     # ctest counts a skipped test (exit code 77: a tool or a mount it needs is
     # missing) among the passed ones; here it is counted apart, and under CI,
     # where everything must be able to run, it fails the run.
-    s=$(grep -c -E '^ *[0-9]+ - .* \(Skipped\)$' "$log")
+    s=$(grep -c -E '^[[:space:]]*[0-9]+ - .* \(Skipped\)$' "$log")
     passed=$((passed + t - f - s))
     failed=$((failed + f))
     if [ "${CI:-}" = true ]; then
