@@ -1,5 +1,6 @@
 // Implemented features:
-// - WinMain: class registration, the main window, the message loop, exit code 0
+// - WinMain: the COM apartment, the main window, the console's control
+//   handler, the message loop with dialog-style keyboard navigation, exit code 0
 // - console-subsystem entry point that calls WinMain with the start-up show command
 // - WASAPI as the capture source of every take
 // - themed buttons and dialogs (Common Controls 6, requested by the manifest)
@@ -7,10 +8,11 @@
 
 #include <commctrl.h>
 
+#include "app/commands.h"
 #include "base/shared_state.h"
+#include "console_control.h"
 #include "main_window.h"
 #include "wasapi_capture_source.h"
-#include "win32_window_port.h"
 
 namespace {
 
@@ -36,33 +38,56 @@ LPSTR commandLineArguments() {
     return line;
 }
 
+// The window thread's apartment: the Save As dialog and the accessibility
+// services are COM objects.
+class ComApartment {
+public:
+    ComApartment() : initialized_(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {}
+    ~ComApartment() {
+        if (initialized_) CoUninitialize();
+    }
+    ComApartment(const ComApartment&) = delete;
+    ComApartment& operator=(const ComApartment&) = delete;
+
+private:
+    bool initialized_;
+};
+
+// Enter and Escape would reach the window as the commands IDOK and IDCANCEL,
+// whose numbers are those of Start and Stop: they stay plain keys, as in the
+// Linux program, and Space presses the focused button.
+bool isEnterOrEscape(const MSG& message) {
+    return (message.message == WM_KEYDOWN || message.message == WM_KEYUP || message.message == WM_CHAR) &&
+           (message.wParam == VK_RETURN || message.wParam == VK_ESCAPE);
+}
+
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previousInstance*/, LPSTR /*commandLine*/,
                    int showCommand) {
-    // Lives until the loop ends; by then WM_DESTROY has joined every thread that posts to it.
-    Win32WindowPort mainWindow;
+    const ComApartment apartment;
     captureSourceFactory = makeWasapiCaptureSource;
-    hwndMain = &mainWindow;
-    setMainWindowPort(&mainWindow);
-
     // With the manifest's Common Controls 6 dependency this registers the
     // themed button class that the window's buttons are created from.
     INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_STANDARD_CLASSES};
     InitCommonControlsEx(&controls);
-    registerMainWindowClass(instance);
-    HWND window = createMainWindow(instance);
-    mainWindow.attach(window);
-    ShowWindow(window, showCommand);
+
+    // Lives until the loop ends; by then WM_DESTROY has joined every thread that posts to it.
+    MainWindow mainWindow(instance);
+    if (mainWindow.handle() == nullptr) return 1;
+    hwndMain = &mainWindow;
+    const ConsoleControl consoleControl(mainWindow.handle());
+    mainWindow.show(showCommand);
 
     MSG message{};
-    while (GetMessageW(&message, nullptr, 0, 0) != 0) {
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+        // Tab and Shift+Tab move the focus between the buttons, Space presses one.
+        if (!isEnterOrEscape(message) && IsDialogMessageW(mainWindow.handle(), &message)) continue;
         TranslateMessage(&message);
         DispatchMessageW(&message);
     }
 
     hwndMain = nullptr;
-    setMainWindowPort(nullptr);
     return 0;
 }
 

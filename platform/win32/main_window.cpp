@@ -1,85 +1,61 @@
-// Implemented features:
-// - window class "QuorvelApp" and the fixed-size main window
-// - the two buttons, the status line and the three owner-drawn panels
-// - WndProc: create, destroy, close, owner draw, commands and the WM_APP_* messages
 #include "main_window.h"
 
+#include <knownfolders.h>
+#include <shlobj.h>
+
+#include <memory>
+
 #include "app/commands.h"
-#include "base/messages.h"
 #include "app/window_layout.h"
-#include "gdi_canvas.h"
+#include "base/messages.h"
 #include "panels/panels.h"
 #include "resource_ids.h"
-#include "win32_window_port.h"
-
-HWND hwndStart = nullptr;
-HWND hwndStop = nullptr;
-HWND hwndStatus = nullptr;
-HWND hwndVolumeMeter = nullptr;
-HWND hwndWaveform = nullptr;
-HWND hwndSpectrum = nullptr;
+#include "save_dialog.h"
 
 static_assert(WM_APP == WM_APP_BASE, "posted message numbers are offsets from WM_APP");
+static_assert(WM_APP_END_SESSION > WM_APP_RECONNECTING, "the window's own message follows the core's");
 
 namespace {
 
-Win32WindowPort* mainPort = nullptr;
+constexpr wchar_t WINDOW_CLASS_NAME[] = L"QuorvelApp";
+// Shown by the system beside the program while a take keeps it from shutting down.
+constexpr wchar_t SHUTDOWN_BLOCK_REASON[] = L"Saving the take";
 
-constexpr DWORD CHILD_STYLE = WS_CHILD | WS_VISIBLE;
-
-HWND createControl(HWND parent, const wchar_t* className, const wchar_t* text, DWORD style, int x, int y,
-                   int width, int height, int controlId) {
-    return CreateWindowExW(0, className, text, style, x, y, width, height, parent,
-                           reinterpret_cast<HMENU>(static_cast<INT_PTR>(controlId)), nullptr, nullptr);
+// The text of a child control: the layout's for the buttons and the status
+// line; a panel's is never drawn and serves as its name for screen readers.
+const wchar_t* controlText(const ControlLayout& control) {
+    switch (control.controlId) {
+    case IDC_VOLUME_METER:
+        return LEVEL_PANEL_NAME;
+    case IDC_WAVEFORM:
+        return WAVEFORM_PANEL_NAME;
+    case IDC_SPECTRUM:
+        return SPECTRUM_PANEL_NAME;
+    default:
+        return control.text;
+    }
 }
 
-// Where the handle of each child control is kept; null for an unknown id.
-HWND* controlSlot(int controlId) {
+DWORD controlStyle(int controlId) {
     switch (controlId) {
     case IDC_START:
-        return &hwndStart;
     case IDC_STOP:
-        return &hwndStop;
+        return BS_PUSHBUTTON | WS_TABSTOP;
     case IDC_STATUS:
-        return &hwndStatus;
-    case IDC_VOLUME_METER:
-        return &hwndVolumeMeter;
-    case IDC_WAVEFORM:
-        return &hwndWaveform;
-    case IDC_SPECTRUM:
-        return &hwndSpectrum;
-    default:
-        return nullptr;
-    }
-}
-
-void createControls(HWND window) {
-    for (const ControlLayout& control : MAIN_WINDOW_CONTROLS) {
-        const bool button = control.controlId == IDC_START || control.controlId == IDC_STOP;
         // A long status is cut in its middle, so its outcome and the file name stay readable.
-        const DWORD style = button ? BS_PUSHBUTTON : control.text ? SS_LEFT | SS_PATHELLIPSIS : SS_OWNERDRAW;
-        *controlSlot(control.controlId) =
-            createControl(window, button ? L"BUTTON" : L"STATIC", control.text, CHILD_STYLE | style,
-                          control.x, control.y, control.width, control.height, control.controlId);
+        return SS_LEFT | SS_PATHELLIPSIS;
+    default:
+        return SS_OWNERDRAW;
     }
 }
 
-LRESULT drawItem(WPARAM controlId, const DRAWITEMSTRUCT& item) {
-    GdiCanvas canvas(item.hDC);
-    const Rect rect{item.rcItem.left, item.rcItem.top, item.rcItem.right, item.rcItem.bottom};
-    return drawPanel(static_cast<int>(controlId), canvas, rect) ? TRUE : FALSE;
-}
+struct CoTaskMemFreeDeleter {
+    void operator()(wchar_t* text) const { CoTaskMemFree(text); }
+};
 
 }  // namespace
 
-void setMainWindowPort(Win32WindowPort* port) { mainPort = port; }
-
-HWND controlWindow(int controlId) {
-    HWND* slot = controlSlot(controlId);
-    return slot ? *slot : nullptr;
-}
-
-void registerMainWindowClass(HINSTANCE instance) {
+MainWindow::MainWindow(HINSTANCE instance) {
     WNDCLASSW windowClass{};
     windowClass.style = CS_HREDRAW | CS_VREDRAW;
     windowClass.lpfnWndProc = WndProc;
@@ -89,36 +65,177 @@ void registerMainWindowClass(HINSTANCE instance) {
     windowClass.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_WINDOW + 1));
     windowClass.lpszClassName = WINDOW_CLASS_NAME;
     RegisterClassW(&windowClass);
+    CreateWindowExW(0, WINDOW_CLASS_NAME, WINDOW_CAPTION, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
+                    WINDOW_WIDTH, WINDOW_HEIGHT, nullptr, nullptr, instance, this);
 }
 
-HWND createMainWindow(HINSTANCE instance) {
-    return CreateWindowExW(0, WINDOW_CLASS_NAME, WINDOW_CAPTION, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
-                           CW_USEDEFAULT, WINDOW_WIDTH, WINDOW_HEIGHT, nullptr, nullptr, instance, nullptr);
+MainWindow::~MainWindow() {
+    if (window_ != nullptr) DestroyWindow(window_);
 }
 
-LRESULT CALLBACK WndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+void MainWindow::show(int showCommand) {
+    ShowWindow(window_, showCommand);
+    SetFocus(hwndStart);
+}
+
+LRESULT CALLBACK MainWindow::WndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_NCCREATE) {
+        auto* self = static_cast<MainWindow*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
+        self->window_ = window;
+        SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+    }
+    // Null for the few messages that come before WM_NCCREATE.
+    auto* self = reinterpret_cast<MainWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (self == nullptr) return DefWindowProcW(window, message, wParam, lParam);
+    const LRESULT result = self->handleMessage(message, wParam, lParam);
+    if (message == WM_NCDESTROY) self->window_ = nullptr;
+    return result;
+}
+
+LRESULT MainWindow::handleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_CREATE:
-        createControls(window);
-        mainPort->attach(window);
+        createControls();
         return 0;
     case WM_DESTROY:
+        spectrumDescription_.clear(hwndSpectrum);
         onDestroy();
         PostQuitMessage(0);
         return 0;
     case WM_CLOSE:
         // Never to DefWindowProcW: the window closes only once a running take is written.
-        onCloseRequest(*mainPort);
+        onCloseRequest(*this);
+        return 0;
+    case WM_QUERYENDSESSION:
+        return TRUE;
+    case WM_ENDSESSION:
+        // The process may end as soon as this returns: the take's file is finished first.
+        if (wParam != FALSE) onEndSession(*this);
+        return 0;
+    case WM_APP_END_SESSION:
+        onEndSession(*this);
+        return 0;
+    case WM_ACTIVATE:
+        if (LOWORD(wParam) == WA_INACTIVE) {
+            const HWND focus = GetFocus();
+            if (focus == hwndStart || focus == hwndStop) lastFocus_ = focus;
+        }
+        break;  // on activation DefWindowProcW focuses the window, which passes it on below
+    case WM_SETFOCUS:
+        SetFocus(lastFocus_ != nullptr ? lastFocus_ : hwndStart);
         return 0;
     case WM_DRAWITEM:
-        return drawItem(wParam, *reinterpret_cast<const DRAWITEMSTRUCT*>(lParam));
+        return panelBuffer_.paint(static_cast<int>(wParam), *reinterpret_cast<const DRAWITEMSTRUCT*>(lParam))
+                   ? TRUE
+                   : FALSE;
     case WM_COMMAND:
-        onCommand(*mainPort, LOWORD(wParam));
+        onCommand(*this, LOWORD(wParam));
         return 0;
     default:
-        if (message >= WM_APP && onAppMessage(*mainPort, message)) {
+        if (message >= WM_APP && onAppMessage(*this, message)) {
+            if (message == WM_APP_UPDATE_SPECTRUM) spectrumDescription_.set(hwndSpectrum, peakLabel());
             return 0;
         }
-        return DefWindowProcW(window, message, wParam, lParam);
+        break;
     }
+    return DefWindowProcW(window_, message, wParam, lParam);
+}
+
+void MainWindow::createControls() {
+    for (const ControlLayout& control : MAIN_WINDOW_CONTROLS) {
+        const bool button = control.controlId == IDC_START || control.controlId == IDC_STOP;
+        const HWND child = CreateWindowExW(0, button ? L"BUTTON" : L"STATIC", controlText(control),
+                                           WS_CHILD | WS_VISIBLE | controlStyle(control.controlId), control.x,
+                                           control.y, control.width, control.height, window_,
+                                           reinterpret_cast<HMENU>(static_cast<INT_PTR>(control.controlId)),
+                                           nullptr, nullptr);
+        switch (control.controlId) {
+        case IDC_START:
+            hwndStart = child;
+            break;
+        case IDC_STOP:
+            hwndStop = child;
+            break;
+        case IDC_STATUS:
+            hwndStatus = child;
+            break;
+        case IDC_VOLUME_METER:
+            hwndVolumeMeter = child;
+            break;
+        case IDC_WAVEFORM:
+            hwndWaveform = child;
+            break;
+        case IDC_SPECTRUM:
+            hwndSpectrum = child;
+            break;
+        }
+    }
+}
+
+HWND MainWindow::control(int controlId) const {
+    switch (controlId) {
+    case IDC_START:
+        return hwndStart;
+    case IDC_STOP:
+        return hwndStop;
+    case IDC_STATUS:
+        return hwndStatus;
+    case IDC_VOLUME_METER:
+        return hwndVolumeMeter;
+    case IDC_WAVEFORM:
+        return hwndWaveform;
+    case IDC_SPECTRUM:
+        return hwndSpectrum;
+    default:
+        return nullptr;
+    }
+}
+
+void MainWindow::postMessage(uint32_t message) { PostMessageW(window_, message, 0, 0); }
+
+void MainWindow::showErrorBox(const std::wstring& text, const std::wstring& caption) {
+    // No owner: an owned box would talk to the window thread, which may be
+    // joining the recording thread that shows it.
+    MessageBoxW(nullptr, text.c_str(), caption.c_str(), MB_ICONERROR | MB_OK);
+}
+
+void MainWindow::setStatusText(const std::wstring& text) { SetWindowTextW(hwndStatus, text.c_str()); }
+
+void MainWindow::enableButton(int controlId, bool enabled) {
+    if (const HWND button = control(controlId); button != nullptr)
+        EnableWindow(button, enabled ? TRUE : FALSE);
+}
+
+void MainWindow::invalidatePanel(int controlId) {
+    // No erase: the paint covers the whole panel in one copy.
+    if (const HWND panel = control(controlId); panel != nullptr) InvalidateRect(panel, nullptr, FALSE);
+}
+
+void MainWindow::destroyWindow() { DestroyWindow(window_); }
+
+std::wstring MainWindow::browseSavePath() { return ::browseSavePath(window_); }
+
+bool MainWindow::askYesNo(const std::wstring& text, const std::wstring& caption, bool yesIsDefault) {
+    const UINT defaultButton = yesIsDefault ? MB_DEFBUTTON1 : MB_DEFBUTTON2;
+    return MessageBoxW(window_, text.c_str(), caption.c_str(), MB_ICONWARNING | MB_YESNO | defaultButton) ==
+           IDYES;
+}
+
+void MainWindow::setTakeUnsaved(bool unsaved) {
+    // Both must come from the thread that created the window.
+    if (unsaved) {
+        SetThreadExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED);
+        ShutdownBlockReasonCreate(window_, SHUTDOWN_BLOCK_REASON);
+    } else {
+        SetThreadExecutionState(ES_CONTINUOUS);
+        ShutdownBlockReasonDestroy(window_);
+    }
+}
+
+std::wstring MainWindow::documentsFolder() {
+    wchar_t* path = nullptr;
+    const HRESULT result = SHGetKnownFolderPath(FOLDERID_Documents, KF_FLAG_DEFAULT, nullptr, &path);
+    // Freed whether the call succeeded or not.
+    const std::unique_ptr<wchar_t, CoTaskMemFreeDeleter> owned(path);
+    return SUCCEEDED(result) && path != nullptr ? std::wstring(path) : std::wstring();
 }

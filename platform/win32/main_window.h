@@ -1,28 +1,75 @@
 #pragma once
 // Implemented features:
-// - the main window's class, its six child controls and its window procedure
+// - window class "QuorvelApp" and the fixed-size main window: two buttons, the
+//   status line and three owner-drawn panels named for screen readers
+// - WndProc: create, destroy, close, owner draw, commands, the WM_APP_*
+//   messages and the end of the session (WM_QUERYENDSESSION, WM_ENDSESSION)
+// - keyboard: both buttons are tab stops; the focus starts on Start and goes
+//   back to the last focused button whenever the window is active again
+// - the core's WindowPort: posting from any thread, boxes, Save As, status,
+//   buttons, panels, no idle sleep and a shutdown block reason while a take
+//   is unsaved, the documents folder
 #include <windows.h>
 
-class Win32WindowPort;
+#include <string>
 
-constexpr wchar_t WINDOW_CLASS_NAME[] = L"QuorvelApp";
+#include "accessible_description.h"
+#include "base/window_port.h"
+#include "panel_buffer.h"
 
-// The child controls, created while the main window handles WM_CREATE.
-// Window thread only.
-extern HWND hwndStart;
-extern HWND hwndStop;
-extern HWND hwndStatus;
-extern HWND hwndVolumeMeter;
-extern HWND hwndWaveform;
-extern HWND hwndSpectrum;
+// Sent, never posted, by a thread that must not return before a running
+// take's file is finished (the console's control handler): the window thread
+// ends the take as for WM_ENDSESSION and then answers 0.
+constexpr UINT WM_APP_END_SESSION = WM_APP + 0x100;
 
-// The port the window procedure hands to the core; set before the window is created.
-void setMainWindowPort(Win32WindowPort* port);
+class MainWindow final : public WindowPort {
+public:
+    // Registers the class and creates the window with its controls, not yet
+    // shown. The calling thread becomes the window thread: it must run the
+    // message loop, and every member below except postMessage and
+    // showErrorBox is for it alone.
+    explicit MainWindow(HINSTANCE instance);
+    // Destroys the window if the loop ended without it.
+    ~MainWindow() override;
+    MainWindow(const MainWindow&) = delete;
+    MainWindow& operator=(const MainWindow&) = delete;
 
-// The child control with this id, or null.
-HWND controlWindow(int controlId);
+    // Null once the window is destroyed.
+    HWND handle() const { return window_; }
+    // First display, with the focus on Start.
+    void show(int showCommand);
 
-void registerMainWindowClass(HINSTANCE instance);
-HWND createMainWindow(HINSTANCE instance);
+    void postMessage(uint32_t message) override;
+    void showErrorBox(const std::wstring& text, const std::wstring& caption) override;
+    void setStatusText(const std::wstring& text) override;
+    void enableButton(int controlId, bool enabled) override;
+    void invalidatePanel(int controlId) override;
+    void destroyWindow() override;
+    std::wstring browseSavePath() override;
+    bool askYesNo(const std::wstring& text, const std::wstring& caption, bool yesIsDefault) override;
+    void setTakeUnsaved(bool unsaved) override;
+    std::wstring documentsFolder() override;
 
-LRESULT CALLBACK WndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+private:
+    static LRESULT CALLBACK WndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT handleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    void createControls();
+    // The child control with this id (IDC_STATUS for the status line), or null.
+    HWND control(int controlId) const;
+
+    // Set while WM_NCCREATE is handled, before any other thread exists, and
+    // cleared at WM_NCDESTROY, after WM_DESTROY has joined them all: the
+    // recording thread and the spectrum worker read it when they post.
+    HWND window_ = nullptr;
+    // The child controls, created while the window handles WM_CREATE.
+    HWND hwndStart = nullptr;
+    HWND hwndStop = nullptr;
+    HWND hwndStatus = nullptr;
+    HWND hwndVolumeMeter = nullptr;
+    HWND hwndWaveform = nullptr;
+    HWND hwndSpectrum = nullptr;
+    // The button that had the focus when the window was last deactivated.
+    HWND lastFocus_ = nullptr;
+    PanelBuffer panelBuffer_;
+    AccessibleDescription spectrumDescription_;
+};

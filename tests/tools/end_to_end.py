@@ -293,6 +293,73 @@ def server_killed(p, work, sound):
         p.judge(take, 0.5, time.monotonic() - began)
 
 
+def data_seconds(path, rate=48000, channels=2):
+    # Seconds of sound in a take's file as it is on disk right now.
+    return max(path.stat().st_size - 44, 0) / (2 * rate * channels) if path.exists() else 0
+
+
+def after_a_write(take):
+    # Waits for the growing file's next write: returns when it came and the seconds the file held then,
+    # which is then all that was captured. The next write is a second away.
+    written = wait(lambda: data_seconds(take), 10, 0.02)
+    wait(lambda: data_seconds(take) != written, 3, 0.02)
+    return time.monotonic(), data_seconds(take)
+
+
+def keyboard_take(p, work, sound):
+    # No mouse: Space on Start, the path typed, Enter, then Tab, Shift+Tab and Tab again to Stop, Space.
+    shown = p.texts().get(CAPTION, [])
+    check(shown[1:] == ["Level", "Waveform", "Spectrum"], f"panels named {shown[1:]} for screen readers")
+    run("xdotool", "windowfocus", "--sync", p.window)
+    run("xdotool", "key", "space")
+    if p.save_as(take := work / "keys.wav", start=False) and p.wait_status("Recording..."):
+        time.sleep(1.5)
+        run("xdotool", "windowfocus", "--sync", p.window)  # what a window manager does when the dialog goes
+        run("xdotool", "key", "--delay", 100, "Tab", "shift+Tab", "Tab", "space")
+        if p.wait_status("Saved to: " + p.spell(take)):
+            p.judge(take, 0.5, 10)
+
+
+def session_end(p, work, sound):
+    # A logoff or an update's restart mid-take: Wine sends WM_QUERYENDSESSION and WM_ENDSESSION, then ends the
+    # process. The file must hold the take up to that moment, not only up to its last write a second before.
+    if p.save_as(take := work / "ended.wav") and p.wait_status("Recording..."):
+        synced, written = after_a_write(take)
+        time.sleep(0.2)
+        sent = time.monotonic()
+        run("wine", "wineboot", "--end-session")
+        check(wait(lambda: p.process.poll() is not None, 20), "the program outlived the end of the session")
+        ended, extra = time.monotonic(), data_seconds(take) - written
+        check(sent - synced - 0.1 <= extra <= ended - synced + 0.15,
+              f"{extra:.2f} s after the last write before the session ended, {sent - synced:.2f} to "
+              f"{ended - synced:.2f} s expected: the file was not finished for the end of the session")
+        p.judge(take, 1, 20)
+
+
+def killed_mid_take(p, work, sound):
+    # kill -KILL: the file on disk is a valid WAV of all but about the last second, without a break.
+    if p.save_as(take := work / "killed.wav") and p.wait_status("Recording..."):
+        synced, written = after_a_write(take)
+        time.sleep(2.5)
+        p.process.kill()
+        p.process.wait()
+        held = written + time.monotonic() - synced
+        p.judge(take, held - 1.3, held + 0.3)
+
+
+def console_interrupt(p, work, sound):
+    # Ctrl+C in the console (Wine turns SIGINT into CTRL_C_EVENT) closes the program as its window's close does.
+    if p.save_as(take := work / "interrupted.wav") and p.wait_status("Recording..."):
+        synced, written = after_a_write(take)
+        time.sleep(0.5)
+        p.process.send_signal(signal.SIGINT)
+        wait(lambda: p.process.poll() is not None, 20)
+        check(p.process.returncode == 0, f"exit code {p.process.returncode} after Ctrl+C")
+        extra = data_seconds(take) - written
+        check(extra >= 0.4, f"the file ends {extra:.2f} s after its last write before Ctrl+C: the take was cut")
+        p.judge(take, 1, 20)
+
+
 def prepare(kind, binary):
     # An X display of our own, and for Wine the build tree's prefix; returns the X server, or None
     # (printed why) when a tool is missing.
@@ -323,6 +390,8 @@ def main():
     close_sink = ("s16le", 44100, 1) if kind == "linux" else ("float32le", 48000, 2)
     scenarios = [(complete_take, ()), (unwritable_then_non_ascii, ()), (close_during_take, close_sink), (full_disk, ()),
                  (no_sound_server, None), (server_killed, ())]
+    if kind == "wine":
+        scenarios += [(keyboard_take, ()), (session_end, ()), (killed_mid_take, ()), (console_interrupt, ())]
     for scenario, sink in scenarios:
         print("---", scenario.__name__, flush=True)
         with tempfile.TemporaryDirectory(prefix="quorvel-e2e.") as work, \

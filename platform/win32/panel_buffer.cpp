@@ -1,0 +1,63 @@
+#include "panel_buffer.h"
+
+#include <algorithm>
+
+#include "gdi_canvas.h"
+#include "panels/panels.h"
+
+PanelBuffer::~PanelBuffer() { release(); }
+
+bool PanelBuffer::paint(int controlId, const DRAWITEMSTRUCT& item) {
+    const RECT& area = item.rcItem;
+    const int width = area.right - area.left;
+    const int height = area.bottom - area.top;
+    const Rect rect{area.left, area.top, area.right, area.bottom};
+    bool drawn = false;
+    if (!reserve(item.hDC, width, height)) {
+        // Straight onto the screen then, with the context restored after.
+        const int saved = SaveDC(item.hDC);
+        {
+            GdiCanvas canvas(item.hDC);
+            drawn = drawPanel(controlId, canvas, rect);
+        }
+        RestoreDC(item.hDC, saved);
+        return drawn;
+    }
+    // The panel's own font (its text is measured in it) and its own coordinates.
+    const HGDIOBJ font = SelectObject(dc_, GetCurrentObject(item.hDC, OBJ_FONT));
+    SetWindowOrgEx(dc_, area.left, area.top, nullptr);
+    {
+        GdiCanvas canvas(dc_);
+        drawn = drawPanel(controlId, canvas, rect);
+    }
+    BitBlt(item.hDC, area.left, area.top, width, height, dc_, area.left, area.top, SRCCOPY);
+    SelectObject(dc_, font);
+    return drawn;
+}
+
+bool PanelBuffer::reserve(HDC screen, int width, int height) {
+    if (dc_ != nullptr && width <= width_ && height <= height_) return true;
+    release();
+    width = std::max(width, width_);
+    height = std::max(height, height_);
+    dc_ = CreateCompatibleDC(screen);
+    // Compatible with the screen's context: one made from the memory context would be monochrome.
+    bitmap_ = CreateCompatibleBitmap(screen, width, height);
+    if (dc_ == nullptr || bitmap_ == nullptr) {
+        release();
+        return false;
+    }
+    initialBitmap_ = SelectObject(dc_, bitmap_);
+    width_ = width;
+    height_ = height;
+    return true;
+}
+
+void PanelBuffer::release() {
+    if (dc_ != nullptr && initialBitmap_ != nullptr) SelectObject(dc_, initialBitmap_);
+    if (bitmap_ != nullptr) DeleteObject(bitmap_);
+    if (dc_ != nullptr) DeleteDC(dc_);
+    dc_ = nullptr;
+    bitmap_ = nullptr;
+    initialBitmap_ = nullptr;
+}
