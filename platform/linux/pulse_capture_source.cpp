@@ -149,7 +149,9 @@ public:
             return !streamUsable() || readable == static_cast<size_t>(-1) || readable > buffered;
         };
         runLoopUntil(arrived, began + longest);
-        if (!arrived()) lossWatch_->waitedInVain(Clock::now() - began);
+        // Beyond `longest` this thread was held up (stopped, starved), which
+        // says nothing of the device.
+        if (!arrived()) lossWatch_->waitedInVain(std::min<Clock::duration>(Clock::now() - began, longest));
     }
 
     // One fragment of the stream, lent until releasePacket: it is dropped
