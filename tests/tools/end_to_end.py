@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 # Drives quorvel, or quorvel.exe under Wine, as a user would, on an X display
-# and PulseAudio servers of its own: clicks the buttons, types a path into the
-# Save As dialog, plays a tone into the sink whose monitor is the default
+# and sound servers of its own (PulseAudio, and for the Linux program PipeWire
+# too unless QUORVEL_E2E_PIPEWIRE=0): clicks the buttons, types a path into
+# the Save As dialog, plays a tone into the sink whose monitor is the default
 # source, closes the window; then checks the files, the texts shown and the
 # exit code. The two programs differ only in how they start, how a path is
 # spelled and how their texts are read. Screenshots and logs go to ARTIFACTS.
@@ -11,7 +12,7 @@
 #
 # Exits 77 (skipped) when a tool it needs is missing or a scenario could not
 # run here (and nothing failed): a skip is never a pass.
-import contextlib, ctypes, os, shutil, signal, subprocess, sys, tempfile, time
+import array, contextlib, ctypes, os, shutil, signal, subprocess, sys, tempfile, time
 from pathlib import Path
 from types import SimpleNamespace
 
@@ -74,35 +75,92 @@ def send_close(window):
 
 
 @contextlib.contextmanager
-def sound(work, encoding="float32le", rate=48000, channels=2):
-    # A PulseAudio server of its own, its default source the monitor of a
-    # null sink, and the tone playing into the sink (right channel at half level).
-    runtime = tempfile.mkdtemp(dir=work)
-    s = SimpleNamespace(address=f"unix:{runtime}/native", rate=rate, channels=channels)
-    Path(runtime, "default.pa").write_text(
-        f"load-module module-native-protocol-unix auth-anonymous=1 socket={runtime}/native\n"
-        f"load-module module-null-sink sink_name=tone format={encoding} rate={rate} channels={channels}\n"
-        "set-default-source tone.monitor\n")
-    s.server = subprocess.Popen(["pulseaudio", "--daemonize=no", "-n", "--exit-idle-time=-1", f"-F{runtime}/default.pa",
-                                 f"--log-target=file:{runtime}/log"], env=dict(os.environ, XDG_RUNTIME_DIR=runtime,
-                                 PULSE_RUNTIME_PATH=runtime, PULSE_STATE_PATH=runtime))
+def sound(work, encoding="float32le", rate=48000, channels=2, server="pulseaudio"):
+    # A sound server of its own on a private runtime folder, PulseAudio or
+    # PipeWire with its PulseAudio server (and a D-Bus session of its own):
+    # its default source the monitor of a null sink, the tone playing into the
+    # sink (right channel at half level). kill() ends it as a crash would,
+    # start() brings it back as it was, suspend(True/False) stops and resumes
+    # the sink's input.
+    runtime = Path(tempfile.mkdtemp(dir=work))
+    s = SimpleNamespace(rate=rate, channels=channels, servers=[], tone=None)
+    env = {k: v for k, v in os.environ.items() if k != "DISPLAY"} | dict(XDG_RUNTIME_DIR=str(runtime))
+    bus = None
+    if server == "pulseaudio":
+        s.address = f"unix:{runtime}/native"
+        Path(runtime, "default.pa").write_text(
+            f"load-module module-native-protocol-unix auth-anonymous=1 socket={runtime}/native\n"
+            f"load-module module-null-sink sink_name=tone format={encoding} rate={rate} channels={channels}\n"
+            "set-default-source tone.monitor\n")
+        env |= dict(PULSE_RUNTIME_PATH=str(runtime), PULSE_STATE_PATH=str(runtime))
+        commands = [["pulseaudio", "--daemonize=no", "-n", "--exit-idle-time=-1", "--log-target=stderr",
+                     f"-F{runtime}/default.pa"]]
+    else:
+        s.address = f"unix:{runtime}/pulse/native"
+        bus = subprocess.Popen(["dbus-daemon", "--session", "--nofork", "--print-address"], stdout=subprocess.PIPE,
+                               stderr=subprocess.DEVNULL, text=True, env=env)
+        env |= dict(DBUS_SESSION_BUS_ADDRESS=bus.stdout.readline().strip(), XDG_CONFIG_HOME=f"{runtime}/config",
+                    XDG_STATE_HOME=f"{runtime}/state", HOME=str(runtime))
+        # The sink exists from the daemon's start and the session manager makes
+        # it the default before the PulseAudio server takes a client.
+        Path(runtime, "config/pipewire/pipewire.conf.d").mkdir(parents=True)
+        Path(runtime, "config/pipewire/pipewire.conf.d/tone.conf").write_text(
+            "context.objects = [ { factory = adapter args = { factory.name = support.null-audio-sink node.name = tone "
+            f"media.class = Audio/Sink audio.format = {'F32' if 'float' in encoding else 'S16'} audio.rate = {rate} "
+            f"audio.channels = {channels} audio.position = [ {'FL FR' if channels == 2 else 'MONO'} ] }} }} ]\n")
+        Path(runtime, "state/wireplumber").mkdir(parents=True)
+        Path(runtime, "state/wireplumber/default-nodes").write_text(
+            "[default-nodes]\ndefault.configured.audio.sink=tone\ndefault.configured.audio.source=tone\n")
+        commands = [["pipewire"], ["wireplumber"], ["pipewire-pulse"]]
     pactl = ["pactl", f"--server={s.address}"]
-    check(wait(lambda: subprocess.run(pactl + ["info"], capture_output=True).returncode == 0, 10), "no PulseAudio")
-    # pacat's short latency keeps the null sink from rendering seconds ahead of
-    # a new listener; a raised priority keeps a busy machine from starving it.
-    tone = subprocess.Popen(["nice", "-n", "-10", "sh", "-c", (
-        f"sox -D -n -t raw -r {rate} {'-e float -b 32' if 'float' in encoding else '-e signed -b 16'} -c {channels} - "
-        f"synth 600 sine 997 vol 0.5 {'remix 1 1v0.5' if channels == 2 else ''} | pacat --server={s.address} "
-        f"--device=tone --format={encoding} --rate={rate} --channels={channels} --latency-msec=500")],
-        start_new_session=True, stderr=subprocess.DEVNULL)
-    check(wait(lambda: run(*pactl, "list", "short", "sink-inputs"), 10), "the tone did not start")
-    time.sleep(1)  # the sink settles; a new listener then gets its first data at once
+
+    def answers(*command):
+        return subprocess.run(command, env=env, capture_output=True, text=True, timeout=10).stdout
+
+    def start():
+        for command in commands:
+            if command == ["wireplumber"]:  # which gives up when it finds no daemon
+                check(wait(lambda: answers("pw-cli", "info", "0"), 10), "no PipeWire daemon")
+            if command == ["pipewire-pulse"]:
+                check(wait(lambda: "default.audio.source" in answers("pw-metadata", "-n", "default"), 10),
+                      "PipeWire set no default source")
+            s.servers.append(subprocess.Popen(command, env=env, stdout=subprocess.DEVNULL,
+                                              stderr=open(runtime / f"{command[0]}.log", "a")))
+        check(wait(lambda: subprocess.run(pactl + ["info"], capture_output=True).returncode == 0, 10),
+              f"no {server} server")
+        # pacat's short latency keeps the null sink from rendering seconds ahead of
+        # a new listener; a raised priority keeps a busy machine from starving it.
+        s.tone = subprocess.Popen(["nice", "-n", "-10", "sh", "-c", (
+            f"sox -D -n -t raw -r {rate} {'-e float -b 32' if 'float' in encoding else '-e signed -b 16'} "
+            f"-c {channels} - synth 600 sine 997 vol 0.5 {'remix 1 1v0.5' if channels == 2 else ''} | pacat "
+            f"--server={s.address} --device=tone --format={encoding} --rate={rate} --channels={channels} "
+            "--latency-msec=500")], start_new_session=True, stderr=subprocess.DEVNULL)
+        check(wait(lambda: run(*pactl, "list", "short", "sink-inputs"), 10), "the tone did not start")
+        time.sleep(1)  # the sink settles; a new listener then gets its first data at once
+
+    def kill():
+        if s.tone:
+            os.killpg(s.tone.pid, signal.SIGTERM)
+            s.tone.wait()
+        while s.servers:
+            s.servers[-1].kill()
+            s.servers.pop().wait()
+
+    def suspend(on):
+        if server == "pulseaudio":
+            run(*pactl, "suspend-sink", "tone", int(on))
+        else:  # PipeWire does not suspend a sink in use: its PulseAudio server stalls instead
+            s.servers[-1].send_signal(signal.SIGSTOP if on else signal.SIGCONT)
+
+    s.start, s.kill, s.suspend = start, kill, suspend
     try:
+        start()
         yield s
     finally:
-        os.killpg(tone.pid, signal.SIGTERM)
-        s.server.kill()
-        s.server.wait()
+        kill()
+        if bus:
+            bus.kill()
+            bus.wait()
 
 
 class Program:
@@ -166,8 +224,9 @@ class Program:
         wait(lambda: self.process.poll() is not None, seconds)
         check(self.process.returncode == 0, f"exit code {self.process.returncode} after the close")
 
-    def judge(self, path, min_seconds, max_seconds, rate=48000, channels=2, jumps=0):
-        fault = check_take(path, rate, channels, min_seconds, max_seconds, jumps) if path.exists() else "no file"
+    def judge(self, path, min_seconds, max_seconds, rate=48000, channels=2, jumps=0, silence=0):
+        fault = check_take(path, rate, channels, min_seconds, max_seconds, jumps, silence) \
+            if path.exists() else "no file"
         check(not fault, f"{path.name}: {fault}")
 
     def screenshot(self, name):
@@ -243,10 +302,9 @@ def close_during_take(p, work, sound):
     if p.save_as(take := work / "closed.wav") and p.wait_status("Recording..."):
         time.sleep(2)
         if suspend := p.kind == "linux":  # a device that delivers nothing is reported, and then its return
-            pactl = ["pactl", f"--server={sound.address}", "suspend-sink", "tone"]  # a monitor is not suspended alone
-            run(*pactl, 1)
+            sound.suspend(True)  # a monitor is not suspended alone: the sink is
             check(wait(lambda: p.status().startswith(STALLED), 10), f"status {p.status()!r} with the device suspended")
-            run(*pactl, 0)
+            sound.suspend(False)
             p.wait_status("Recording...")
         p.close()  # the sink drops what it held when suspended: the tone jumps once
         p.judge(take, 1.0, time.monotonic() - began + 0.5, sound.rate, sound.channels, jumps=suspend)
@@ -278,19 +336,85 @@ def no_sound_server(p, work, sound):
         check(not take.exists(), "a file was written without a sound server")
 
 
+RECONNECTING = "Recording... reconnecting to the audio device"
+
+
 def server_killed(p, work, sound):
-    # What was captured until the server died is all in the file.
+    # A server that dies for good: the program tries to reconnect for 10 s,
+    # then keeps what was captured until the server died.
     began = time.monotonic()
     if p.save_as(take := work / "cut.wav") and p.wait_status("Recording..."):
         time.sleep(1.5)
-        sound.server.kill()
+        killed = time.monotonic()
+        sound.kill()
         if p.kind == "linux":  # the take ends by itself
-            p.wait_status(f"Saved to: {p.spell(take)} (the audio device was lost: recording stopped)", 10)
+            p.wait_status(RECONNECTING, 5)
+            p.wait_status(f"Saved to: {p.spell(take)} (the audio device was lost: recording stopped)", 20)
         else:  # Wine's engine just stops delivering packets
             time.sleep(1)
             p.click(STOP)
             p.wait_status("Saved to: " + p.spell(take))
-        p.judge(take, 0.5, time.monotonic() - began)
+        p.judge(take, 0.5, killed - began)
+
+
+def server_restarted(p, work, sound):
+    # A server that dies and comes back 2 s later with the same sink (a crash,
+    # a restarted PipeWire): the take goes on in the same file, the 2 s kept as
+    # silence and counted as one gap.
+    began = time.monotonic()
+    if p.save_as(take := work / "restarted.wav") and p.wait_status("Recording..."):
+        time.sleep(1.5)
+        sound.kill()
+        p.wait_status(RECONNECTING, 5)
+        time.sleep(2)
+        sound.start()
+        # The panels show what came last until new input comes: the file tells, brought up to date every second.
+        if p.wait_status("Recording...") and check(wait(lambda: tone_after_silence(take, sound), 10, 0.5),
+                                                    "the tone did not come back"):
+            p.click(STOP)
+            p.wait_status(f"Saved to: {p.spell(take)} (1 gap in the input)")
+        # The tone breaks where the server died and where it came back.
+        p.judge(take, 3, time.monotonic() - began, sound.rate, sound.channels, jumps=2, silence=1.9)
+
+
+def tone_after_silence(take, sound):
+    # The take so far holds 1.5 s of silence or more, and the tone at its end.
+    data = take.read_bytes() if take.exists() else b""
+    tail = array.array("h", data[-sound.rate // 10 * sound.channels * 2:])
+    return bytes(3 * sound.rate * sound.channels) in data and tail and max(map(abs, tail)) >= 1000
+
+
+def held_up(p, work, sound):
+    # A program held up longer than the server keeps input for it (1 s) loses
+    # input: the take says so once, and the tone jumps there.
+    began = time.monotonic()
+    if p.save_as(take := work / "held.wav") and p.wait_status("Recording..."):
+        time.sleep(1.5)
+        p.process.send_signal(signal.SIGSTOP)
+        time.sleep(2)
+        p.process.send_signal(signal.SIGCONT)
+        time.sleep(1.5)  # the loss is told once the program has caught up
+        p.click(STOP)
+        p.wait_status(f"Saved to: {p.spell(take)} (1 gap in the input)")
+        p.judge(take, 1.5, time.monotonic() - began, jumps=1)
+
+
+def on_pipewire(scenarios):
+    # The scenarios whose sound server matters, again against PipeWire's
+    # PulseAudio server; none where a program cannot tell the two apart.
+    tools = ["pipewire", "wireplumber", "pipewire-pulse", "pw-metadata", "dbus-daemon"]
+    if os.environ.get("QUORVEL_E2E_PIPEWIRE") == "0":  # a build may leave them to another
+        return []
+    if missing := [t for t in tools if not shutil.which(t)]:
+        skipped.append("PipeWire: not installed: " + " ".join(missing))
+        return []
+    runs = []
+    for scenario, sink in scenarios:
+        def on_it(p, work, sound, scenario=scenario):
+            scenario(p, work, sound)
+        on_it.__name__ = scenario.__name__ + "_on_pipewire"
+        runs.append((on_it, (*(sink or ("float32le", 48000, 2)), "pipewire")))
+    return runs
 
 
 def prepare(kind, binary):
@@ -323,6 +447,10 @@ def main():
     close_sink = ("s16le", 44100, 1) if kind == "linux" else ("float32le", 48000, 2)
     scenarios = [(complete_take, ()), (unwritable_then_non_ascii, ()), (close_during_take, close_sink), (full_disk, ()),
                  (no_sound_server, None), (server_killed, ())]
+    if kind == "linux":
+        scenarios += [(server_restarted, ()), (held_up, ())]
+        scenarios += on_pipewire([(complete_take, ()), (close_during_take, close_sink), (server_restarted, ()),
+                                  (held_up, ())])
     for scenario, sink in scenarios:
         print("---", scenario.__name__, flush=True)
         with tempfile.TemporaryDirectory(prefix="quorvel-e2e.") as work, \
