@@ -115,15 +115,17 @@ public:
         stream_.reset(pa_stream_new(context_.get(), "Quorvel capture", &spec, &map));
         if (!stream_) return OpenResult::Failed;
         frameBytes_ = pa_frame_size(&spec);
-        const uint32_t framesPerMs =
-            spec.rate / 1000;  // rounded down: the server rounds to its own sizes anyway
+        const auto bytesFor = [&spec, this](uint32_t ms) {
+            return static_cast<uint32_t>(std::max<uint64_t>(uint64_t{spec.rate} * ms / 1000, 1) *
+                                         frameBytes_);
+        };
         pa_buffer_attr buffer;
-        buffer.maxlength = static_cast<uint32_t>(std::max(framesPerMs * MAX_LENGTH_MS, 1u) * frameBytes_);
-        buffer.fragsize = static_cast<uint32_t>(std::max(framesPerMs * FRAGMENT_MS, 1u) * frameBytes_);
+        buffer.maxlength = bytesFor(MAX_LENGTH_MS);
+        buffer.fragsize = bytesFor(FRAGMENT_MS);
         buffer.tlength = buffer.prebuf = buffer.minreq = static_cast<uint32_t>(-1);  // playback only
-        if (pa_stream_connect_record(stream_.get(), source.name.c_str(), &buffer, PA_STREAM_ADJUST_LATENCY) <
-            0)
-            return OpenResult::Failed;
+        const int connected =
+            pa_stream_connect_record(stream_.get(), source.name.c_str(), &buffer, PA_STREAM_ADJUST_LATENCY);
+        if (connected < 0) return OpenResult::Failed;
         runLoopUntil(
             [this] {
                 const pa_stream_state_t state = pa_stream_get_state(stream_.get());

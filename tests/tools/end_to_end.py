@@ -12,7 +12,7 @@
 #
 # Exits 77 (skipped) when a tool it needs is missing or a scenario could not
 # run here (and nothing failed): a skip is never a pass.
-import array, contextlib, ctypes, os, shutil, signal, subprocess, sys, tempfile, time
+import array, contextlib, ctypes, functools, os, shutil, signal, subprocess, sys, tempfile, time
 from pathlib import Path
 from types import SimpleNamespace
 
@@ -83,51 +83,42 @@ def sound(work, encoding="float32le", rate=48000, channels=2, server="pulseaudio
     # start() brings it back as it was, suspend(True/False) stops and resumes
     # the sink's input.
     runtime = Path(tempfile.mkdtemp(dir=work))
-    s = SimpleNamespace(rate=rate, channels=channels, servers=[], tone=None)
-    env = {k: v for k, v in os.environ.items() if k != "DISPLAY"} | dict(XDG_RUNTIME_DIR=str(runtime))
-    bus = None
+    s = SimpleNamespace(address=f"unix:{runtime}/native", rate=rate, channels=channels, servers=[], tone=None)
+    env = {k: v for k, v in os.environ.items() if k != "DISPLAY"} | {
+        k: str(runtime) for k in ("XDG_RUNTIME_DIR", "XDG_CONFIG_HOME", "XDG_STATE_HOME", "PULSE_RUNTIME_PATH")}
+    pactl = ["pactl", f"--server={s.address}"]
+
+    def answer(*command):  # nothing when the server does not answer
+        return subprocess.run(command, env=env, capture_output=True, text=True, timeout=10).stdout
+
     if server == "pulseaudio":
-        s.address = f"unix:{runtime}/native"
-        Path(runtime, "default.pa").write_text(
+        (runtime / "default.pa").write_text(
             f"load-module module-native-protocol-unix auth-anonymous=1 socket={runtime}/native\n"
             f"load-module module-null-sink sink_name=tone format={encoding} rate={rate} channels={channels}\n"
             "set-default-source tone.monitor\n")
-        env |= dict(PULSE_RUNTIME_PATH=str(runtime), PULSE_STATE_PATH=str(runtime))
-        commands = [["pulseaudio", "--daemonize=no", "-n", "--exit-idle-time=-1", "--log-target=stderr",
-                     f"-F{runtime}/default.pa"]]
+        servers = [(["pulseaudio", "--daemonize=no", "-n", "--exit-idle-time=-1", f"-F{runtime}/default.pa"],
+                    lambda: answer(*pactl, "info"))]  # each server, and what tells that it is ready
     else:
-        s.address = f"unix:{runtime}/pulse/native"
         bus = subprocess.Popen(["dbus-daemon", "--session", "--nofork", "--print-address"], stdout=subprocess.PIPE,
                                stderr=subprocess.DEVNULL, text=True, env=env)
-        env |= dict(DBUS_SESSION_BUS_ADDRESS=bus.stdout.readline().strip(), XDG_CONFIG_HOME=f"{runtime}/config",
-                    XDG_STATE_HOME=f"{runtime}/state", HOME=str(runtime))
-        # The sink exists from the daemon's start and the session manager makes
-        # it the default before the PulseAudio server takes a client.
-        Path(runtime, "config/pipewire/pipewire.conf.d").mkdir(parents=True)
-        Path(runtime, "config/pipewire/pipewire.conf.d/tone.conf").write_text(
+        env["DBUS_SESSION_BUS_ADDRESS"] = bus.stdout.readline().strip()
+        # The sink exists from the daemon's start, and is the default source
+        # before the PulseAudio server takes a client.
+        (runtime / "pipewire/pipewire.conf.d").mkdir(parents=True)
+        (runtime / "pipewire/pipewire.conf.d/tone.conf").write_text(
             "context.objects = [ { factory = adapter args = { factory.name = support.null-audio-sink node.name = tone "
             f"media.class = Audio/Sink audio.format = {'F32' if 'float' in encoding else 'S16'} audio.rate = {rate} "
             f"audio.channels = {channels} audio.position = [ {'FL FR' if channels == 2 else 'MONO'} ] }} }} ]\n")
-        Path(runtime, "state/wireplumber").mkdir(parents=True)
-        Path(runtime, "state/wireplumber/default-nodes").write_text(
-            "[default-nodes]\ndefault.configured.audio.sink=tone\ndefault.configured.audio.source=tone\n")
-        commands = [["pipewire"], ["wireplumber"], ["pipewire-pulse"]]
-    pactl = ["pactl", f"--server={s.address}"]
-
-    def answers(*command):
-        return subprocess.run(command, env=env, capture_output=True, text=True, timeout=10).stdout
+        (runtime / "wireplumber").mkdir()
+        (runtime / "wireplumber/default-nodes").write_text("[default-nodes]\ndefault.configured.audio.source=tone\n")
+        servers = [(["pipewire"], lambda: answer("pw-cli", "info", "0")),
+                   (["wireplumber"], lambda: "default.audio.source" in answer("pw-metadata", "-n", "default")),
+                   (["pipewire-pulse"], lambda: answer(*pactl, "info"))]
 
     def start():
-        for command in commands:
-            if command == ["wireplumber"]:  # which gives up when it finds no daemon
-                check(wait(lambda: answers("pw-cli", "info", "0"), 10), "no PipeWire daemon")
-            if command == ["pipewire-pulse"]:
-                check(wait(lambda: "default.audio.source" in answers("pw-metadata", "-n", "default"), 10),
-                      "PipeWire set no default source")
-            s.servers.append(subprocess.Popen(command, env=env, stdout=subprocess.DEVNULL,
-                                              stderr=open(runtime / f"{command[0]}.log", "a")))
-        check(wait(lambda: subprocess.run(pactl + ["info"], capture_output=True).returncode == 0, 10),
-              f"no {server} server")
+        for command, ready in servers:
+            s.servers.append(subprocess.Popen(command, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
+            check(wait(ready, 10), f"{command[0]} did not start")
         # pacat's short latency keeps the null sink from rendering seconds ahead of
         # a new listener; a raised priority keeps a busy machine from starving it.
         s.tone = subprocess.Popen(["nice", "-n", "-10", "sh", "-c", (
@@ -135,20 +126,21 @@ def sound(work, encoding="float32le", rate=48000, channels=2, server="pulseaudio
             f"-c {channels} - synth 600 sine 997 vol 0.5 {'remix 1 1v0.5' if channels == 2 else ''} | pacat "
             f"--server={s.address} --device=tone --format={encoding} --rate={rate} --channels={channels} "
             "--latency-msec=500")], start_new_session=True, stderr=subprocess.DEVNULL)
-        check(wait(lambda: run(*pactl, "list", "short", "sink-inputs"), 10), "the tone did not start")
+        check(wait(lambda: answer(*pactl, "list", "short", "sink-inputs"), 10), "the tone did not start")
         time.sleep(1)  # the sink settles; a new listener then gets its first data at once
 
     def kill():
         if s.tone:
             os.killpg(s.tone.pid, signal.SIGTERM)
             s.tone.wait()
+            s.tone = None
         while s.servers:
             s.servers[-1].kill()
             s.servers.pop().wait()
 
     def suspend(on):
         if server == "pulseaudio":
-            run(*pactl, "suspend-sink", "tone", int(on))
+            answer(*pactl, "suspend-sink", "tone", str(int(on)))
         else:  # PipeWire does not suspend a sink in use: its PulseAudio server stalls instead
             s.servers[-1].send_signal(signal.SIGSTOP if on else signal.SIGCONT)
 
@@ -158,7 +150,7 @@ def sound(work, encoding="float32le", rate=48000, channels=2, server="pulseaudio
         yield s
     finally:
         kill()
-        if bus:
+        if server != "pulseaudio":
             bus.kill()
             bus.wait()
 
@@ -368,20 +360,14 @@ def server_restarted(p, work, sound):
         p.wait_status(RECONNECTING, 5)
         time.sleep(2)
         sound.start()
-        # The panels show what came last until new input comes: the file tells, brought up to date every second.
-        if p.wait_status("Recording...") and check(wait(lambda: tone_after_silence(take, sound), 10, 0.5),
-                                                    "the tone did not come back"):
+        def tone_back():  # the panels keep the last picture until new input comes: the file tells
+            data = take.read_bytes()  # brought up to date every second
+            return bytes(3 * sound.rate * sound.channels) in data and max(map(abs, array.array("h", data[-8000:]))) > 999
+        if p.wait_status("Recording...") and check(wait(tone_back, 10, 0.5), "the tone did not come back"):
             p.click(STOP)
             p.wait_status(f"Saved to: {p.spell(take)} (1 gap in the input)")
         # The tone breaks where the server died and where it came back.
         p.judge(take, 3, time.monotonic() - began, sound.rate, sound.channels, jumps=2, silence=1.9)
-
-
-def tone_after_silence(take, sound):
-    # The take so far holds 1.5 s of silence or more, and the tone at its end.
-    data = take.read_bytes() if take.exists() else b""
-    tail = array.array("h", data[-sound.rate // 10 * sound.channels * 2:])
-    return bytes(3 * sound.rate * sound.channels) in data and tail and max(map(abs, tail)) >= 1000
 
 
 def held_up(p, work, sound):
@@ -399,22 +385,18 @@ def held_up(p, work, sound):
         p.judge(take, 1.5, time.monotonic() - began, jumps=1)
 
 
-def on_pipewire(scenarios):
-    # The scenarios whose sound server matters, again against PipeWire's
-    # PulseAudio server; none where a program cannot tell the two apart.
-    tools = ["pipewire", "wireplumber", "pipewire-pulse", "pw-metadata", "dbus-daemon"]
-    if os.environ.get("QUORVEL_E2E_PIPEWIRE") == "0":  # a build may leave them to another
+def on_pipewire(*runs):
+    # The same scenarios against PipeWire's PulseAudio server, named apart;
+    # QUORVEL_E2E_PIPEWIRE=0 leaves them to another build.
+    if os.environ.get("QUORVEL_E2E_PIPEWIRE") == "0":
         return []
-    if missing := [t for t in tools if not shutil.which(t)]:
-        skipped.append("PipeWire: not installed: " + " ".join(missing))
-        return []
-    runs = []
-    for scenario, sink in scenarios:
-        def on_it(p, work, sound, scenario=scenario):
-            scenario(p, work, sound)
-        on_it.__name__ = scenario.__name__ + "_on_pipewire"
-        runs.append((on_it, (*(sink or ("float32le", 48000, 2)), "pipewire")))
-    return runs
+    if missing := [t for t in ("pipewire", "wireplumber", "pipewire-pulse", "dbus-daemon") if not shutil.which(t)]:
+        return skipped.append("PipeWire: not installed: " + " ".join(missing)) or []
+    renamed = []
+    for scenario, sink in runs:
+        renamed.append((functools.partial(scenario), (*(sink or ("float32le", 48000, 2)), "pipewire")))
+        renamed[-1][0].__name__ = scenario.__name__ + "_on_pipewire"
+    return renamed
 
 
 def prepare(kind, binary):
@@ -449,8 +431,8 @@ def main():
                  (no_sound_server, None), (server_killed, ())]
     if kind == "linux":
         scenarios += [(server_restarted, ()), (held_up, ())]
-        scenarios += on_pipewire([(complete_take, ()), (close_during_take, close_sink), (server_restarted, ()),
-                                  (held_up, ())])
+        scenarios += on_pipewire((complete_take, ()), (close_during_take, close_sink), (server_restarted, ()),
+                                 (held_up, ()))
     for scenario, sink in scenarios:
         print("---", scenario.__name__, flush=True)
         with tempfile.TemporaryDirectory(prefix="quorvel-e2e.") as work, \

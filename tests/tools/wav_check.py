@@ -4,6 +4,7 @@ by sample, and in stereo the right channel at exactly half the left's level
 (the tone is played that way so that swapped channels show)."""
 import array
 import math
+import re
 import struct
 
 # Just off 1 kHz: a 1 kHz period divides a 10 ms packet, so a lost packet
@@ -53,7 +54,7 @@ def tone_problem(track, rate, jumps=0, silence=0):
     first = next(i for i, s in enumerate(track) if abs(s) >= peak / 4) + int(rate / TONE_HZ)
     last = len(track) - 1 - next(i for i, s in enumerate(reversed(track)) if abs(s) >= peak / 4) - int(rate / TONE_HZ)
     # A sine is never zero for a tenth of a second: such a stretch is input the take did not get.
-    quiet = silent_stretches(track, first, last, rate // 10)
+    quiet = [len(m[0]) // 2 for m in re.finditer(b"\0{%d,}" % (rate // 5), track[first:last + 1].tobytes())]
     if len(quiet) != (silence > 0) or quiet and quiet[0] < silence * rate:
         return (f"silent for {', '.join(f'{n / rate:.2f} s' for n in quiet) or 'no stretch'} within the tone, "
                 f"expected {f'once for {silence} s or more' if silence else 'never'}")
@@ -77,16 +78,3 @@ def tone_problem(track, rate, jumps=0, silence=0):
         return f"the tone jumps at {len(places)} place(s), first at {places[0] / rate:.4f} s"
     return None
 
-
-def silent_stretches(track, first, last, shortest):
-    """The lengths, in samples, of the runs of zeros between first and last
-    that are at least `shortest` long."""
-    runs, run = [], 0
-    for sample in track[first:last + 1]:
-        if sample == 0:
-            run += 1
-            continue
-        if run >= shortest:
-            runs.append(run)
-        run = 0
-    return runs
