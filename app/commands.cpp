@@ -71,7 +71,8 @@ void onSaveFailed(WindowPort& window) {
 std::vector<std::wstring> recoveryPlaces(WindowPort& window) {
     std::wstring name = savePath;
     const std::wstring extension = L".wav";
-    if (name.size() >= extension.size() && name.compare(name.size() - extension.size(), extension.size(), extension) == 0)
+    if (name.size() >= extension.size() &&
+        name.compare(name.size() - extension.size(), extension.size(), extension) == 0)
         name.resize(name.size() - extension.size());
     name += L".recovered.wav";
     std::vector<std::wstring> places{name};

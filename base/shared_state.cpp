@@ -1,6 +1,5 @@
 #include "base/shared_state.h"
 
-
 // Defined in one translation unit so that construction (and, in reverse,
 // destruction at exit) follows the order below.
 int32_t globalSampleRate = 44100;

@@ -23,20 +23,20 @@ constexpr size_t MAX_WAVEFORM_SIZE = 65536;  // samples kept in the display hist
 // How the last take ended, written by the recording thread before it posts
 // WM_APP_RECORDING_DONE or WM_APP_RECORDING_FAILED, read by the window then.
 enum class TakeOutcome : int {
-    Saved,         // the whole take is in the file
-    SizeLimit,     // ended at the largest size a WAV header can describe; saved
-    OutOfMemory,   // memory ran out while the take grew; what was captured is saved
-    DeviceLost,    // the capture device or sound server went away for good; what was captured is saved
-    RateChanged,   // the device came back at another sample rate; what was captured is saved
-    WriteFailed,   // header, samples or close failed; the take waits in memory for another path
-    Discarded,     // the file could not be written and the user let the take go
-    OpenFailed,    // the output file could not be opened (or its name encoded)
-    DeviceFailed,  // the capture device could not be set up
-    NoDevice,      // no capture device is connected
-    AccessDenied,  // the system's privacy settings refuse the microphone
-    DeviceInUse,   // another program holds the device exclusively
+    Saved,              // the whole take is in the file
+    SizeLimit,          // ended at the largest size a WAV header can describe; saved
+    OutOfMemory,        // memory ran out while the take grew; what was captured is saved
+    DeviceLost,         // the capture device or sound server went away for good; what was captured is saved
+    RateChanged,        // the device came back at another sample rate; what was captured is saved
+    WriteFailed,        // header, samples or close failed; the take waits in memory for another path
+    Discarded,          // the file could not be written and the user let the take go
+    OpenFailed,         // the output file could not be opened (or its name encoded)
+    DeviceFailed,       // the capture device could not be set up
+    NoDevice,           // no capture device is connected
+    AccessDenied,       // the system's privacy settings refuse the microphone
+    DeviceInUse,        // another program holds the device exclusively
     FormatUnsupported,  // the device's samples are of a kind the take cannot convert
-    ThreadFailed,  // the system refused a thread; nothing recorded
+    ThreadFailed,       // the system refused a thread; nothing recorded
 };
 
 // Written by the recording thread once per take, before it starts the worker

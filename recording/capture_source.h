@@ -60,10 +60,11 @@ enum class OpenResult {
 
 // One packet as the source lends it.
 struct CapturePacket {
-    const uint8_t* data = nullptr;  // frames x channels samples of the stream format; valid until releasePacket
-    uint32_t frames = 0;            // may be 0: nothing to append, but the packet is still handed back
-    bool silent = false;            // treat as silence, whatever data holds
-    bool gap = false;               // input was lost just before this packet
+    const uint8_t* data =
+        nullptr;          // frames x channels samples of the stream format; valid until releasePacket
+    uint32_t frames = 0;  // may be 0: nothing to append, but the packet is still handed back
+    bool silent = false;  // treat as silence, whatever data holds
+    bool gap = false;     // input was lost just before this packet
 };
 
 enum class PacketResult {

@@ -134,9 +134,9 @@ struct Session {
     WindowPort* window;
     const CaptureSourceFactory& makeSource;
     std::unique_ptr<CaptureSource> source;  // null while the device is being opened again
-    StreamFormat stream;                     // of the source now open
-    uint32_t sampleRate;                     // the take's: the first stream's
-    int channels;                            // the take's: 1 or 2
+    StreamFormat stream;                    // of the source now open
+    uint32_t sampleRate;                    // the take's: the first stream's
+    int channels;                           // the take's: 1 or 2
     Take& take;
     uint64_t maxTakeSamples;
     std::optional<TakeFile> file;  // gone once a write failed: the take then lives in memory only
@@ -192,8 +192,9 @@ std::optional<TakeOutcome> appendSamples(Session& s, const StreamFormat& format,
 // The time without a device, as silence: the take keeps its wall-clock length.
 std::optional<TakeOutcome> appendSilence(Session& s, Clock::duration missing) {
     const StreamFormat silence{s.sampleRate, static_cast<uint16_t>(s.channels), SampleType::Int16};
-    uint64_t frames = static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(missing).count()) *
-                      s.sampleRate / 1000000;
+    uint64_t frames =
+        static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(missing).count()) *
+        s.sampleRate / 1000000;
     while (frames != 0) {
         const uint32_t chunk = static_cast<uint32_t>(std::min<uint64_t>(frames, s.sampleRate / 10 + 1));
         if (auto ending = appendSamples(s, silence, nullptr, chunk, true)) return ending;

@@ -25,7 +25,8 @@ int16_t sampleAt(SampleType type, const uint8_t* source) {
         // Sign-extended from the top byte.
         const int32_t value = static_cast<int32_t>(static_cast<uint32_t>(source[0]) << 8 |
                                                    static_cast<uint32_t>(source[1]) << 16 |
-                                                   static_cast<uint32_t>(source[2]) << 24) >> 8;
+                                                   static_cast<uint32_t>(source[2]) << 24) >>
+                              8;
         return scaledToPCM16(value / 8388608.0);
     }
     case SampleType::Int32: {
@@ -59,8 +60,8 @@ int16_t floatToPCM16(float x) {
 
 int takeChannels(const StreamFormat& format) { return format.channels <= 1 ? 1 : 2; }
 
-void convertPacket(const StreamFormat& format, int channels, const uint8_t* data, uint32_t frames, bool silent,
-                   std::vector<int16_t>& packetSamples, Take& take) {
+void convertPacket(const StreamFormat& format, int channels, const uint8_t* data, uint32_t frames,
+                   bool silent, std::vector<int16_t>& packetSamples, Take& take) {
     const size_t kept = static_cast<size_t>(channels);
     packetSamples.resize(static_cast<size_t>(frames) * kept);
     if (silent || format.channels == 0) {

@@ -21,5 +21,5 @@ int takeChannels(const StreamFormat& format);
 // -1..1 and goes through floatToPCM16's clipping and rounding. A silent
 // packet gives zeros whatever its buffer holds. packetSamples keeps its
 // capacity, so steady packets allocate nothing.
-void convertPacket(const StreamFormat& format, int channels, const uint8_t* data, uint32_t frames, bool silent,
-                   std::vector<int16_t>& packetSamples, Take& take);
+void convertPacket(const StreamFormat& format, int channels, const uint8_t* data, uint32_t frames,
+                   bool silent, std::vector<int16_t>& packetSamples, Take& take);

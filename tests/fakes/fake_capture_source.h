@@ -16,27 +16,32 @@
 struct FakePacket {
     std::vector<uint8_t> bytes;  // whole frames of the stream format
     bool silent = false, gap = false;
-    bool lost = false;  // not a packet: the device goes away here
+    bool lost = false;   // not a packet: the device goes away here
+    int quietPolls = 0;  // polls that find nothing (5 ms each) before this packet comes
 };
 
 // A packet as the device hands it over: the samples' bytes.
 template <typename Sample>
 FakePacket packetOf(const std::vector<Sample>& samples, bool silent = false, bool gap = false) {
     const auto* bytes = reinterpret_cast<const uint8_t*>(samples.data());
-    return {std::vector<uint8_t>(bytes, bytes + samples.size() * sizeof(Sample)), silent, gap};
+    return {std::vector<uint8_t>(bytes, bytes + samples.size() * sizeof(Sample)), silent, gap, false, 0};
 }
-inline const FakePacket DEVICE_LOST{{}, false, false, true};
+inline const FakePacket DEVICE_LOST{{}, false, false, true, 0};
+// The same packet, after `seconds` of nothing.
+inline FakePacket after(double seconds, FakePacket packet) {
+    packet.quietPolls = static_cast<int>(seconds * 200);
+    return packet;
+}
 
 struct FakeDevice {
     StreamFormat format{48000, 2, SampleType::Float32};
-    std::deque<OpenResult> opens;        // what each open answers, in turn; Opened once they are used up
-    std::deque<StreamFormat> reopened;   // the stream format of each later successful open, in turn
+    std::deque<OpenResult> opens;       // what each open answers, in turn; Opened once they are used up
+    std::deque<StreamFormat> reopened;  // the stream format of each later successful open, in turn
     std::deque<FakePacket> packets;
-    int silentPolls = 0;          // polls that find nothing before the packets flow
-    bool stopWhenDrained = true;  // as the user's Stop would, once the packets are gone
-    std::string calls;            // space-separated: open, stop, gone (destroyed), misuse
+    bool stopWhenDrained = true;     // as the user's Stop would, once the packets are gone
+    std::string calls;               // space-separated: open, stop, gone (destroyed), misuse
     std::vector<uint32_t> released;  // frames of each packet handed back
-    int polls = 0, opened = 0;  // opened: sources that opened
+    int polls = 0, opened = 0;       // opened: sources that opened
 
     CaptureSourceFactory factory();
     void log(const std::string& name) { calls += (calls.empty() ? "" : " ") + name; }
@@ -66,7 +71,8 @@ public:
     PacketResult takePacket(CapturePacket& packet) override {
         if (lent_ || !opened_ || stopped_) return device_.log("misuse"), PacketResult::Lost;
         if (lost_) return PacketResult::Lost;
-        if (device_.silentPolls > 0) return --device_.silentPolls, PacketResult::NoneWaiting;
+        if (!device_.packets.empty() && device_.packets.front().quietPolls > 0)
+            return --device_.packets.front().quietPolls, PacketResult::NoneWaiting;
         if (device_.packets.empty()) {
             // A take that stalls ends too, so that it fails instead of hanging.
             if (device_.stopWhenDrained || ++device_.polls > 1000) isRecording = false;
@@ -90,7 +96,8 @@ public:
 
 private:
     uint32_t framesIn(const FakePacket& packet) const {
-        return static_cast<uint32_t>(packet.bytes.size() / (stream_.channels * bytesPerSample(stream_.sampleType)));
+        return static_cast<uint32_t>(packet.bytes.size() /
+                                     (stream_.channels * bytesPerSample(stream_.sampleType)));
     }
 
     FakeDevice& device_;

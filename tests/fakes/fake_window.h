@@ -8,6 +8,8 @@
 #include <mutex>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "base/messages.h"
 #include "base/window_port.h"
 
@@ -37,6 +39,8 @@ public:
     bool askYesNo(const std::wstring& text, const std::wstring&, bool yesIsDefault) override {
         questions.push_back(text);
         yesDefaults.push_back(yesIsDefault);
+        if (yesNoAnswers.empty())
+            ADD_FAILURE() << "unexpected question: " << std::string(text.begin(), text.end());
         const bool yes = yesNoAnswers.at(0);
         yesNoAnswers.pop_front();
         return yes;

@@ -6,34 +6,33 @@
 
 #include "app/commands.h"
 #include "base/thread_start.h"
-#include "recording/recording_thread.h"
 #include "fake_capture_source.h"
 #include "fake_window.h"
+#include "recording/recording_thread.h"
+#include "recording/take_file.h"
 #include "shared_state_reset.h"
 
 namespace {
 
-std::string failing;  // what the next take's capture source fails on
-
-std::unique_ptr<CaptureSource> makeSource() {
-    auto source = std::make_unique<FakeCaptureSource>();
-    source->failOn = std::exchange(failing, "");
-    source->stopWhenDrained = false;  // a take runs until Stop or close
-    source->packets = {packetOf<float>({0.5f, -0.5f})};
-    return source;
-}
+// Each take's device: a packet, then nothing until Stop or close.
+FakeDevice device;
 
 class Commands : public ::testing::Test {
 protected:
     void SetUp() override {
         resetSharedState();
         hwndMain = &window;
-        captureSourceFactory = makeSource;
-        // full.wav lies on a disk that takes nothing (a real device would not do
-        // under Wine, which may take it for a file and remove it).
+        device = FakeDevice();
+        device.stopWhenDrained = false;
+        device.packets = {packetOf<float>({0.5f, -0.5f})};
+        captureSourceFactory = device.factory();
+        // Files in full-disk/ lie on a disk that takes nothing (a real device would
+        // not do under Wine, which may take it for a file and remove it).
+        std::filesystem::create_directories("full-disk");
+        std::filesystem::create_directories("documents");
         openTakeFile = [](const std::filesystem::path& path) -> std::unique_ptr<std::ostream> {
             auto file = std::make_unique<std::ofstream>(path, std::ios::binary);
-            if (path.filename() == "full.wav") file->setstate(std::ios::badbit);
+            if (path.parent_path() == "full-disk") file->setstate(std::ios::badbit);
             return file->is_open() ? std::move(file) : nullptr;
         };
     }
@@ -55,26 +54,31 @@ TEST_F(Commands, CancelStartsNothingAndCloseWithoutATakeIsImmediate) {
     window.dialogAnswers = {L""};
     onCommand(window, IDC_START);
     EXPECT_FALSE(isRecording || recordingThread.joinable());
+    EXPECT_TRUE(window.unsaved.empty());
     onCloseRequest(window);
     EXPECT_EQ(window.destroyCount, 1);
 }
 
-TEST_F(Commands, CloseDuringATakeWaitsForTheFile) {
-    onCommand(window, IDC_START);
-    pumpUntil(WM_APP_UPDATE_VISUALS);  // a packet is in the take
-    EXPECT_EQ(window.status, L"Recording...");
-    onCloseRequest(window);
-    onCloseRequest(window);  // pressed again while waiting
-    EXPECT_EQ(window.status, L"Waiting for recording thread to finish...");
-    EXPECT_EQ(window.buttons, (std::map<int, bool>{{IDC_START, false}, {IDC_STOP, false}}));
-    EXPECT_EQ(window.destroyCount, 0);
-    pumpUntil(WM_APP_RECORDING_DONE);
-    EXPECT_EQ(window.destroyCount, 1);
-    EXPECT_GT(std::filesystem::file_size("take.wav"), 44u);
+TEST_F(Commands, CloseDuringATakeEvenRightAfterStartWaitsForTheFile) {
+    for (const bool atOnce : {true, false}) {
+        window.destroyCount = 0, window.buttons.clear(), window.unsaved.clear();
+        device.packets = {packetOf<float>({0.5f, -0.5f})};
+        onCommand(window, IDC_START);
+        if (!atOnce) pumpUntil(WM_APP_UPDATE_VISUALS);  // a packet is in the take
+        onCloseRequest(window);
+        onCloseRequest(window);  // pressed again while waiting
+        EXPECT_EQ(window.status, L"Waiting for recording thread to finish...");
+        EXPECT_EQ(window.buttons, (std::map<int, bool>{{IDC_START, false}, {IDC_STOP, false}}));
+        EXPECT_EQ(window.destroyCount, 0);
+        pumpUntil(WM_APP_RECORDING_DONE);
+        EXPECT_EQ(window.destroyCount, 1);
+        EXPECT_EQ(window.unsaved, (std::vector<bool>{true, false}));
+        EXPECT_GE(std::filesystem::file_size("take.wav"), atOnce ? 44u : 48u);
+    }
 }
 
 TEST_F(Commands, DestroyedWhileAFailedSaveWaitsForAPlaceLetsTheTakeGo) {
-    window.dialogAnswers = {L"full.wav"};
+    window.dialogAnswers = {L"full-disk/take.wav"};
     onCommand(window, IDC_START);
     pumpUntil(WM_APP_UPDATE_VISUALS);
     onCommand(window, IDC_STOP);
@@ -83,37 +87,84 @@ TEST_F(Commands, DestroyedWhileAFailedSaveWaitsForAPlaceLetsTheTakeGo) {
     if (destroyed.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
         ADD_FAILURE() << "destroying the window hangs on the take that waits for a place";
         std::lock_guard<std::mutex> lock(saveAnswerMutex);  // let the take go, so that the test ends
-        saveAnswer = L"";
+        saveAnswer.emplace();
         saveAnswerCv.notify_all();
     }
     destroyed.wait();
     EXPECT_FALSE(recordingThread.joinable());
     EXPECT_EQ(lastTakeOutcome, TakeOutcome::Discarded);
-    EXPECT_FALSE(std::filesystem::exists("full.wav"));
+    EXPECT_FALSE(std::filesystem::exists("full-disk/take.wav"));
+}
+
+TEST_F(Commands, AnEndingSessionFinishesTheTakeOrSavesItWhereItCan) {
+    // A running take is finished at once; one that waits for a place goes beside
+    // the chosen file, or, when that fails too, to the documents folder.
+    const std::pair<std::wstring, std::wstring> cases[] = {
+        {L"take.wav", L"Saved to: take.wav (1 gap in the input)"},
+        {L"full-disk/take.wav", L"Saved to: documents/take.recovered.wav (1 gap in the input)"},
+    };
+    for (const auto& [path, status] : cases) {
+        window.unsaved.clear();
+        window.dialogAnswers = {path};
+        device.packets = {packetOf<float>({0.5f, -0.5f}), packetOf<float>({0.5f, -0.5f}, false, true)};
+        onCommand(window, IDC_START);
+        pumpUntil(WM_APP_UPDATE_VISUALS);
+        if (path != L"take.wav") {
+            onCommand(window, IDC_STOP);
+            window.takePosted(WM_APP_SAVE_FAILED);  // the question is never answered
+        }
+        onEndSession(window);
+        EXPECT_FALSE(recordingThread.joinable());
+        EXPECT_EQ(window.status, status);
+        EXPECT_EQ(window.unsaved, (std::vector<bool>{true, false}));
+        for (uint32_t m : window.takePosted()) onAppMessage(window, m);  // late news changes nothing
+        EXPECT_EQ(window.status, status);
+        EXPECT_EQ(window.destroyCount, 0);
+    }
+    EXPECT_EQ(std::filesystem::file_size("documents/take.recovered.wav"), 52u);
 }
 
 TEST_F(Commands, StartIsRefusedDuringATakeAndEveryEndIsReported) {
-    const std::tuple<std::string, std::wstring, uint32_t, std::wstring> cases[] = {
-        {"", L"take.wav", WM_APP_RECORDING_DONE, L"Saved to: take.wav"},
-        {"getDefaultCaptureEndpoint", L"take.wav", WM_APP_RECORDING_FAILED,
+    const std::tuple<OpenResult, std::wstring, uint32_t, std::wstring> cases[] = {
+        {OpenResult::Opened, L"take.wav", WM_APP_RECORDING_DONE, L"Saved to: take.wav"},
+        {OpenResult::Failed, L"take.wav", WM_APP_RECORDING_FAILED,
          L"Nothing recorded: cannot open the audio capture device"},
-        {"", L"no-such-folder/take.wav", WM_APP_RECORDING_DONE,
+        {OpenResult::NoDevice, L"take.wav", WM_APP_RECORDING_FAILED,
+         L"Nothing recorded: no audio capture device is connected"},
+        {OpenResult::AccessDenied, L"take.wav", WM_APP_RECORDING_FAILED,
+         L"Nothing recorded: Windows does not allow this program to use the microphone "
+         L"(Settings > Privacy & security > Microphone)"},
+        {OpenResult::DeviceInUse, L"take.wav", WM_APP_RECORDING_FAILED,
+         L"Nothing recorded: the audio capture device is in use by another program"},
+        {OpenResult::UnsupportedFormat, L"take.wav", WM_APP_RECORDING_FAILED,
+         L"Nothing recorded: the audio device's format is not supported"},
+        {OpenResult::Opened, L"no-such-folder/take.wav", WM_APP_RECORDING_DONE,
          L"Cannot open file for writing: no-such-folder/take.wav"},
-        {"", L"full.wav", WM_APP_RECORDING_DONE, L"Saved to: take.wav"},  // saved again elsewhere
-        {"getNextPacketSize", L"take.wav", WM_APP_RECORDING_DONE,
-         L"Saved to: take.wav (the audio device was lost: recording stopped)"},
+        {OpenResult::Opened, L"full-disk/take.wav", WM_APP_RECORDING_DONE,
+         L"Saved to: take.wav"},  // elsewhere
     };
     int takes = 0;
-    for (const auto& [source, path, end, status] : cases) {
-        failing = source;
-        window.dialogAnswers = {path, L"take.wav"};
-        window.yesNoAnswers = {true};
+    for (const auto& [opened, path, end, status] : cases) {
+        device.opens = {opened};
+        device.packets = {packetOf<float>({0.5f, -0.5f})};
+        // A second dialog would start nothing: a Start let through fails here at once.
+        window.dialogAnswers = {path, L"", L"take.wav"};
+        window.yesNoAnswers = {true, true};  // the second after a cancelled dialog
+        window.unsaved.clear();
         onCommand(window, IDC_START);
         onCommand(window, IDC_START);  // refused: no second dialog
         EXPECT_EQ(window.dialogCount, ++takes);
-        if (source.empty()) onCommand(window, IDC_STOP);  // the others end by themselves
+        if (opened == OpenResult::Opened && !path.starts_with(L"no-such")) {
+            pumpUntil(WM_APP_RECORDING_STARTED);
+            EXPECT_EQ(window.status, path.starts_with(L"full")
+                                         ? L"Recording... could not write full-disk/take.wav: "
+                                           L"the take is kept in memory"
+                                         : L"Recording...");
+            onCommand(window, IDC_STOP);
+        }
         pumpUntil(end);
         EXPECT_EQ(window.status, status);
+        EXPECT_EQ(window.unsaved, (std::vector<bool>{true, false}));
         takes = window.dialogCount;  // a failed save asked for another place
     }
 }
@@ -125,6 +176,7 @@ TEST_F(Commands, AThreadTheSystemRefusesLeavesStartAsItWas) {
     EXPECT_FALSE(isRecording || recordingThreadActive || recordingThread.joinable());
     EXPECT_EQ(window.takePosted(), std::vector<uint32_t>{ERROR_BOX});
     EXPECT_EQ(window.status, THREAD_REFUSED_TEXT);
+    EXPECT_TRUE(window.unsaved.empty());
 }
 
 }  // namespace

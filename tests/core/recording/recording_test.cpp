@@ -3,7 +3,6 @@
 #include <cmath>
 #include <fstream>
 #include <sstream>
-
 #include <thread>
 
 #include "app/commands.h"
@@ -12,20 +11,27 @@
 #include "fake_window.h"
 #include "recording/live_feed.h"
 #include "recording/recording_thread.h"
+#include "recording/sample_conversion.h"
+#include "recording/take_file.h"
 #include "recording/wav_writer.h"
 #include "shared_state_reset.h"
+#include "spectrum/spectrum_worker.h"
 
 using Posts = std::vector<uint32_t>;
 
 namespace {
 
-// Records a take on this thread into `path` (relative: the build folder); what it posted.
-Posts record(FakeCaptureSource& source, const wchar_t* path = L"take.wav", uint64_t limit = MAX_TAKE_SAMPLES,
-             Take&& take = Take()) {
-    FakeWindow window;
-    isRecording = true;
-    recordTake(path, &window, source, limit, take);
+// Records a take on this thread into `path` (relative: the build folder), as
+// the window thread would start it; what it posted.
+Posts record(FakeDevice& device, const wchar_t* path = L"take.wav", uint64_t limit = MAX_TAKE_SAMPLES,
+             Take&& take = Take(), FakeWindow&& window = FakeWindow()) {
+    isRecording = recordingThreadActive = true;
+    recordTake(path, &window, device.factory(), limit, take);
     return window.takePosted();
+}
+
+bool posted(const Posts& posts, uint32_t message) {
+    return std::find(posts.begin(), posts.end(), message) != posts.end();
 }
 
 // Blocks of four samples, with the sizes asked for written down; the third and later fail.
@@ -41,71 +47,170 @@ std::string fileBytes(const char* path = "take.wav") {
     return {std::istreambuf_iterator<char>(in), {}};
 }
 
-// What a 48 kHz take must leave: the header (checked byte for byte below), then the samples.
-std::string takeFile(int channels, const std::vector<int16_t>& samples) {
+// What a take must leave: the header (checked byte for byte below), then the samples.
+std::string takeFile(int channels, const std::vector<int16_t>& samples, int32_t rate = 48000) {
     std::ostringstream header;
-    writeWavHeader(header, 48000, 16, channels, samples.size() * sizeof(int16_t));
+    writeWavHeader(header, rate, 16, channels, samples.size() * sizeof(int16_t));
     return header.str() + std::string(reinterpret_cast<const char*>(samples.data()), samples.size() * 2);
 }
 
+// A disk in memory that checks, at every flush, that the file it holds is a
+// WAV whose header describes exactly the samples after it, counts every byte
+// written to it, and can refuse one flush as a full disk would.
+struct MemoryDisk : std::streambuf {
+    std::string bytes, faults;
+    size_t position = 0, written = 0;
+    int flushes = 0, failingFlush = 0;
+
+    std::streamsize xsputn(const char* s, std::streamsize n) override {
+        if (bytes.size() < position + n) bytes.resize(position + n);
+        bytes.replace(position, n, s, n);
+        position += n, written += n;
+        return n;
+    }
+    int overflow(int c) override {
+        const char byte = static_cast<char>(c);
+        return c == EOF ? 0 : (xsputn(&byte, 1), c);
+    }
+    pos_type seekoff(off_type off, std::ios::seekdir dir, std::ios::openmode) override {
+        return position = (dir == std::ios::beg ? 0 : dir == std::ios::end ? bytes.size() : position) + off;
+    }
+    pos_type seekpos(pos_type to, std::ios::openmode) override { return position = to; }
+    int sync() override {
+        if (++flushes == failingFlush) return -1;
+        uint32_t riff = 0, data = 0;
+        std::memcpy(&riff, bytes.data() + 4, 4), std::memcpy(&data, bytes.data() + 40, 4);
+        if (bytes.size() < 44 || riff != bytes.size() - 8 || data != bytes.size() - 44)
+            faults += "flush " + std::to_string(flushes) + ": header says " + std::to_string(data) + " of " +
+                      std::to_string(bytes.size()) + "; ";
+        return 0;
+    }
+};
+MemoryDisk disk;
+struct OnMemoryDisk : std::ostream {
+    OnMemoryDisk() : std::ostream(&disk) {}
+};
+
 TEST(Take, FileIsTheHeaderThenEveryPacketInOrder) {
-    FakeCaptureSource source;
-    source.packets = {packetOf<float>({0.5f, -0.25f, 1.5f, -2.0f}), packetOf<float>({NAN, -1.0f})};
-    source.failOn = "getBuffer";  // once: the packet comes again on the next poll
-    const Posts posts = record(source);
+    FakeDevice device;
+    device.packets = {packetOf<float>({0.5f, -0.25f, 1.5f, -2.0f}), packetOf<float>({NAN, -1.0f})};
+    const Posts posts = record(device);
     // However often the views were told, the last news before the end reaches them.
     EXPECT_EQ(posts.front(), WM_APP_RECORDING_STARTED);
     EXPECT_EQ(Posts(posts.end() - 2, posts.end()), (Posts{WM_APP_UPDATE_VISUALS, WM_APP_RECORDING_DONE}));
     const std::string header(
         "RIFF\x30\0\0\0WAVEfmt \x10\0\0\0\x01\0\x02\0\x80\xBB\0\0\0\xEE\x02\0\x04\0\x10\0data\x0C\0\0\0", 44);
     EXPECT_EQ(fileBytes(), header + takeFile(2, {16383, -8191, 32767, -32767, 0, -32767}).substr(44));
+    EXPECT_EQ(device.calls, "open stop gone");
+    EXPECT_EQ(device.released, (std::vector<uint32_t>{2, 1}));  // every packet whole
 }
 
-TEST(Take, WideMixesAreOpenedAsTheyAreAndKeepTheirFirstTwoChannels) {
-    for (const int channels : {1, 2, 4, 6}) {
-        for (const bool isFloat : {true, false}) {
-            // Two frames; channel c of frame f holds 1000 * (f + 1) + c.
-            std::vector<int16_t> pcm, kept;
-            std::vector<float> floats;
-            for (int f = 0; f < 2; ++f) {
-                for (int c = 0; c < channels; ++c) {
-                    const int16_t value = static_cast<int16_t>(1000 * (f + 1) + c);
-                    pcm.push_back(value);
-                    floats.push_back(value / 32767.0f);
-                    if (c < 2) kept.push_back(value);
-                }
+TEST(Take, TheFileGrowsWithTheTakeAndAFailedWriteKeepsTheTakeInMemory) {
+    const auto realFiles = std::exchange(openTakeFile, [](const std::filesystem::path& path) {
+        return path == "disk.wav" ? std::unique_ptr<std::ostream>(new OnMemoryDisk)
+                                  : std::unique_ptr<std::ostream>(new std::ofstream(path, std::ios::binary));
+    });
+    for (const int failingFlush : {0, 3}) {
+        disk = MemoryDisk();
+        disk.failingFlush = failingFlush;
+        FakeDevice device;
+        device.format.sampleType = SampleType::Int16;
+        // Three bursts a little more than a second apart: the file is brought up to date between them.
+        std::vector<int16_t> samples;
+        for (const double pause : {0.0, 1.1, 1.1}) {
+            for (int i = 0; i < 2; ++i) {
+                const auto value = static_cast<int16_t>(1000 * (samples.size() / 2 + 1));
+                device.packets.push_back(after(i == 0 ? pause : 0, packetOf<int16_t>({value, 0})));
+                samples.insert(samples.end(), {value, 0});
             }
-            FakeCaptureSource source(isFloat ? WAVE_FORMAT_IEEE_FLOAT : WAVE_FORMAT_PCM, isFloat ? 32 : 16,
-                                     static_cast<uint16_t>(channels));
-            source.packets = {isFloat ? packetOf(floats) : packetOf(pcm)};
-            EXPECT_EQ(record(source).back(), WM_APP_RECORDING_DONE)
-                << channels << " channels, float " << isFloat;
-            EXPECT_EQ(fileBytes(), takeFile(channels == 1 ? 1 : 2, kept)) << channels << " channels";
         }
+        FakeWindow window;
+        window.yesNoAnswers = {true};
+        window.dialogAnswers = {L"saved.wav"};
+        Take take;
+        isRecording = recordingThreadActive = true;
+        std::thread thread(
+            [&] { recordTake(L"disk.wav", &window, device.factory(), MAX_TAKE_SAMPLES, take); });
+        Posts posts;
+        if (failingFlush) {
+            posts = window.takePosted(WM_APP_SAVE_FAILED);
+            onAppMessage(window, WM_APP_SAVE_FAILED);  // the user saves it elsewhere
+        }
+        window.takePosted(WM_APP_RECORDING_DONE);
+        thread.join();
+        EXPECT_EQ(disk.faults, "");
+        if (!failingFlush) {
+            // Every header write flushed once; every sample written once.
+            EXPECT_GE(disk.flushes, 4);
+            EXPECT_EQ(disk.written, 44u * disk.flushes + samples.size() * 2);
+            EXPECT_EQ(disk.bytes, takeFile(2, samples));
+        } else {
+            EXPECT_TRUE(posted(posts, WM_APP_WRITE_FAILED));
+            EXPECT_EQ(disk.flushes, 3);  // nothing more was tried on the failed file
+            EXPECT_EQ(fileBytes("saved.wav"), takeFile(2, samples));
+            EXPECT_EQ(takeEndStatus(), L"Saved to: saved.wav");
+        }
+    }
+    openTakeFile = realFiles;
+}
+
+TEST(Take, EverySampleTypeIsConvertedAtItsExtremesAndChannelsFollowTheTake) {
+    // Full scale, one step above silence, negative full scale.
+    const std::tuple<SampleType, std::vector<uint8_t>, std::vector<int16_t>> cases[] = {
+        {SampleType::Int16, {0xFF, 0x7F, 0x01, 0x00, 0x00, 0x80}, {32767, 1, -32768}},
+        {SampleType::Int24, {0xFF, 0xFF, 0x7F, 0x01, 0x00, 0x00, 0x00, 0x00, 0x80}, {32766, 0, -32767}},
+        {SampleType::Int32,
+         {0xFF, 0xFF, 0xFF, 0x7F, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x80},
+         {32766, 0, -32767}},
+        {SampleType::Float32, packetOf<float>({1.0f, 1.0f / 32767, -1.0f}).bytes, {32767, 1, -32767}},
+        {SampleType::Float64, packetOf<double>({1.0, 1.0 / 32767, -1.0}).bytes, {32767, 1, -32767}},
+    };
+    for (const auto& [type, bytes, expected] : cases) {
+        std::vector<int16_t> samples;
+        Take take;
+        convertPacket({48000, 1, type}, 1, bytes.data(), 3, false, samples, take);
+        EXPECT_EQ(samples, expected) << static_cast<int>(type);
+    }
+    // A stereo take from a mono stream has the sample on both sides; a mono
+    // take from six channels keeps the first; a silent packet is zeros.
+    const std::vector<int16_t> six = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
+    const std::tuple<uint16_t, int, bool, std::vector<int16_t>> layouts[] = {{1, 2, false, {1, 1, 2, 2}},
+                                                                             {6, 1, false, {1, 7}},
+                                                                             {6, 2, false, {1, 2, 7, 8}},
+                                                                             {6, 2, true, {0, 0, 0, 0}}};
+    for (const auto& [streamChannels, takeChannels, silent, expected] : layouts) {
+        std::vector<int16_t> samples;
+        Take take;
+        const auto packet = packetOf(six).bytes;
+        convertPacket({48000, streamChannels, SampleType::Int16}, takeChannels, packet.data(), 2, silent,
+                      samples, take);
+        EXPECT_EQ(samples, expected) << streamChannels << " to " << takeChannels;
+        EXPECT_EQ(take.size(), expected.size());
     }
 }
 
-TEST(Take, SilentPacketsAreZerosAndLostInputIsCountedAfterTheFirstPacket) {
-    FakeCaptureSource source;
-    source.packets.assign(3, packetOf<float>({0.5f, 0.5f}));
-    source.packetFlags = {BUFFER_FLAG_DATA_DISCONTINUITY, BUFFER_FLAG_SILENT | BUFFER_FLAG_DATA_DISCONTINUITY,
-                          BUFFER_FLAG_DATA_DISCONTINUITY};
-    record(source);
-    EXPECT_EQ(fileBytes(), takeFile(2, {16383, 16383, 0, 0, 16383, 16383}));
+TEST(Take, WideStreamsKeepTheirFirstTwoChannelsAndLostInputIsCountedAfterTheFirstPacket) {
+    FakeDevice device;
+    device.format.channels = 4;
+    device.packets.assign(3, packetOf<float>({0.5f, 0.25f, 0.75f, 1.0f}, false, true));
+    device.packets[1].silent = true;
+    record(device);
+    EXPECT_EQ(fileBytes(), takeFile(2, {16383, 8191, 0, 0, 16383, 8191}));
     EXPECT_EQ(inputGaps, 2u);
 }
 
 TEST(Take, GrowsInBlocksThatNeverMoveAndEndsWithWhatFitsWhenMemoryRunsOut) {
     // Packets of three frames straddle the four-sample blocks; the third block cannot be had.
-    FakeCaptureSource source;
-    source.packets.assign(3, packetOf<float>({0.5f, -0.5f, 0.5f, -0.5f, 0.5f, -0.5f}));
+    FakeDevice device;
+    device.packets.assign(3, packetOf<float>({0.5f, -0.5f, 0.5f, -0.5f, 0.5f, -0.5f}));
     blockRequests.clear();
-    record(source, L"take.wav", MAX_TAKE_SAMPLES, Take(4, smallBlock));
+    record(device, L"take.wav", MAX_TAKE_SAMPLES, Take(4, smallBlock));
     EXPECT_EQ(lastTakeOutcome, TakeOutcome::OutOfMemory);
     EXPECT_EQ(fileBytes(), takeFile(2, {16383, -16383, 16383, -16383, 16383, -16383}));
     EXPECT_EQ(blockRequests, (std::vector<size_t>{4, 4, 4}));
+    EXPECT_EQ(device.released.size(), 2u);  // the packet that did not fit went back too
 
-    Take whole(4);  // a take that ends exactly on a block, and one that never starts
+    Take whole(4);  // a take that ends exactly on a block, read from any sample on
     const int16_t* first = nullptr;
     std::vector<int16_t> samples(12), back;
     for (size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<int16_t>(i);
@@ -117,73 +222,99 @@ TEST(Take, GrowsInBlocksThatNeverMoveAndEndsWithWhatFitsWhenMemoryRunsOut) {
         back.insert(back.end(), s, s + n);
     });
     EXPECT_EQ(back, samples);
+    back.clear();
+    whole.forEachBlock([&](const int16_t* s, size_t n) { back.insert(back.end(), s, s + n); }, 5);
+    EXPECT_EQ(back, std::vector<int16_t>(samples.begin() + 5, samples.end()));
     whole.clear();
     whole.forEachBlock([](const int16_t*, size_t) { ADD_FAILURE() << "a cleared take holds samples"; });
 }
 
-TEST(Take, SixteenBitPcmIsKeptAsItIsAndOtherFormatsAreRefused) {
-    const std::vector<int16_t> pcm = {-32768, 0, 32767};
-    const std::tuple<uint16_t, uint16_t, FormatGuid, std::vector<uint8_t>, std::vector<int16_t>> cases[] = {
-        {WAVE_FORMAT_PCM, 16, {}, packetOf(pcm), pcm},
-        {WAVE_FORMAT_EXTENSIBLE, 16, KSDATAFORMAT_SUBTYPE_PCM, packetOf(pcm), pcm},
-        {WAVE_FORMAT_IEEE_FLOAT, 32, {}, packetOf<float>({0.25f, -1.0f, 0.0f}), {8191, -32767, 0}},
-        {WAVE_FORMAT_PCM, 24, {}, packetOf(pcm), {}},
-        {WAVE_FORMAT_EXTENSIBLE, 16, KSDATAFORMAT_SUBTYPE_IEEE_FLOAT, packetOf(pcm), {}},
+TEST(Take, SizeLimitKeepsWhatFitsInWholeFrames) {
+    FakeDevice device;
+    device.packets.assign(2, packetOf<float>({0.5f, -0.5f, 0.25f, -0.25f}));
+    // A limit of seven samples leaves room for three whole stereo frames.
+    EXPECT_EQ(record(device, L"take.wav", 7, Take(4)).back(), WM_APP_RECORDING_DONE);
+    EXPECT_EQ(fileBytes(), takeFile(2, {16383, -16383, 8191, -8191, 16383, -16383}));
+    EXPECT_EQ(lastTakeOutcome, TakeOutcome::SizeLimit);
+    EXPECT_EQ(device.released, (std::vector<uint32_t>{2, 2}));  // handed back whole all the same
+}
+
+TEST(Take, ALostDeviceIsOpenedAgainAndTheTimeWithoutItIsSilence) {
+    const StreamFormat mono{48000, 1, SampleType::Float32};
+    struct Case {
+        std::deque<OpenResult> reopens;  // what the device answers after it was lost
+        StreamFormat back;
+        bool stopWhileAway;
+        TakeOutcome outcome;
+        double silentSeconds;  // at least
+        std::vector<int16_t> after;
     };
-    for (const auto& [tag, bits, subFormat, packet, kept] : cases) {
-        FakeCaptureSource source(tag, bits, 1, subFormat);
-        source.packets = {packet};
-        // A refused packet is handed back all the same, and nothing is repainted.
-        EXPECT_EQ(record(source).size(), kept.empty() ? 2u : 3u) << tag << "/" << bits;
-        EXPECT_EQ(fileBytes(), takeFile(1, kept)) << tag << "/" << bits;
-        EXPECT_EQ(source.released.size(), 1u);
+    const Case cases[] = {
+        {{OpenResult::Failed, OpenResult::Failed}, mono, false, TakeOutcome::Saved, 0.9, {8191, 8191}},
+        {{}, {44100, 2, SampleType::Float32}, false, TakeOutcome::RateChanged, 0, {}},
+        {std::deque<OpenResult>(25, OpenResult::NoDevice), mono, false, TakeOutcome::DeviceLost, 0, {}},
+        {std::deque<OpenResult>(25, OpenResult::Failed), mono, true, TakeOutcome::Saved, 0, {}},
+    };
+    for (const Case& c : cases) {
+        FakeDevice device;
+        device.packets = {packetOf<float>({0.5f, -0.5f}), DEVICE_LOST, packetOf<float>({0.25f})};
+        device.opens = c.reopens;
+        device.opens.push_front(OpenResult::Opened);
+        device.reopened = {c.back};
+        FakeWindow window;
+        Take take;
+        isRecording = recordingThreadActive = true;
+        const auto began = std::chrono::steady_clock::now();
+        std::thread thread(
+            [&] { recordTake(L"take.wav", &window, device.factory(), MAX_TAKE_SAMPLES, take); });
+        Posts posts = window.takePosted(WM_APP_RECONNECTING);
+        if (c.stopWhileAway) isRecording = false;
+        const Posts rest = window.takePosted(WM_APP_RECORDING_DONE);
+        thread.join();
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+        posts.insert(posts.end(), rest.begin(), rest.end());
+        const std::string file = fileBytes();
+        const std::string before = takeFile(2, {16383, -16383}).substr(44);
+        ASSERT_GE(file.size(), 44 + before.size() + c.after.size() * 2);
+        EXPECT_EQ(file.substr(44, before.size()), before);
+        const size_t silence = file.size() - 44 - before.size() - c.after.size() * 2;
+        EXPECT_EQ(file.substr(44 + before.size(), silence), std::string(silence, '\0'));
+        EXPECT_GE(silence, static_cast<size_t>(c.silentSeconds * 48000 * 4));
+        EXPECT_LE(silence, static_cast<size_t>(seconds * 48000 * 4));  // never more than the time away
+        EXPECT_EQ(file.substr(file.size() - c.after.size() * 2),
+                  std::string(reinterpret_cast<const char*>(c.after.data()), c.after.size() * 2));
+        EXPECT_EQ(lastTakeOutcome, c.outcome);
+        EXPECT_EQ(inputGaps, c.silentSeconds > 0 ? 1u : 0u);
+        EXPECT_LT(seconds, c.stopWhileAway ? 2 : 12);  // Stop ends the wait at once
+        EXPECT_EQ(device.calls.find("misuse"), std::string::npos) << device.calls;
     }
 }
 
-TEST(Take, SizeLimitAndDeviceLossKeepWhatWasCaptured) {
-    for (const bool lost : {false, true}) {
-        FakeCaptureSource source;
-        source.packets.assign(2, packetOf<float>({0.5f, -0.5f, 0.25f, -0.25f}));
-        if (lost) source.failOn = "getNextPacketSize";
-        // A limit of seven samples leaves room for three whole stereo frames.
-        EXPECT_EQ(record(source, L"take.wav", lost ? MAX_TAKE_SAMPLES : 7, Take(4)).back(),
-                  WM_APP_RECORDING_DONE);
-        std::vector<int16_t> kept = {16383, -16383, 8191, -8191, 16383, -16383, 8191, -8191};
-        kept.resize(lost ? 8 : 6);
-        EXPECT_EQ(fileBytes(), takeFile(2, kept));
-        EXPECT_EQ(lastTakeOutcome, lost ? TakeOutcome::DeviceLost : TakeOutcome::SizeLimit);
-    }
-}
-
-TEST(Take, SetupFailureReleasesWhatWasObtainedInReverseAndLeavesTheFile) {
-    const std::string setup =
-        "createEnumerator getDefaultCaptureEndpoint activateAudioClient getMixFormat initialize "
-        "getCaptureService start";
-    const std::string fromMixFormat = " releaseAudioClient releaseDevice releaseEnumerator";
-    const std::pair<std::string, std::string> cases[] = {
-        {"createEnumerator", ""},
-        {"getDefaultCaptureEndpoint", " releaseEnumerator"},
-        {"activateAudioClient", " releaseDevice releaseEnumerator"},
-        {"getMixFormat", fromMixFormat},
-        {"initialize", " freeMixFormat" + fromMixFormat},
-        {"getCaptureService", " freeMixFormat" + fromMixFormat},
-        {"start", " freeMixFormat releaseCaptureClient" + fromMixFormat},
-    };
+TEST(Take, ARefusedDeviceOrThreadStartsNothingAndGivesBackWhatWasObtained) {
     std::ofstream("take.wav") << "an earlier take";
-    for (const auto& [failing, released] : cases) {
-        FakeCaptureSource source;
-        source.failOn = failing;
-        EXPECT_EQ(record(source), Posts{WM_APP_RECORDING_FAILED});
-        const std::string attempted = setup.substr(0, setup.find(failing) + failing.size());
-        EXPECT_EQ(source.calls, "initializeThread " + attempted + released + " uninitializeThread");
+    for (const OpenResult refusal : {OpenResult::NoDevice, OpenResult::AccessDenied, OpenResult::DeviceInUse,
+                                     OpenResult::UnsupportedFormat, OpenResult::Failed}) {
+        FakeDevice device;
+        device.opens = {refusal};
+        EXPECT_EQ(record(device), Posts{WM_APP_RECORDING_FAILED});
+        EXPECT_EQ(device.calls, "open gone");
         EXPECT_EQ(fileBytes(), "an earlier take");
     }
+    threadStartRefused = [] { return true; };
+    FakeDevice device;
+    EXPECT_EQ(record(device), (Posts{ERROR_BOX, WM_APP_RECORDING_FAILED}));
+    EXPECT_EQ(device.calls, "open gone");
+    EXPECT_EQ(fileBytes(), "an earlier take");
+    threadStartRefused = nullptr;
 }
 
 TEST(Take, AFileThatCannotBeOpenedIsReportedByABoxBeforeTheEndOfTake) {
     // The window joins this thread on the end-of-take message: a box after it would freeze the window.
-    FakeCaptureSource source;
-    EXPECT_EQ(record(source, L"no-such-folder/take.wav"), (Posts{ERROR_BOX, WM_APP_RECORDING_DONE}));
+    FakeDevice device;
+    EXPECT_EQ(record(device, L"no-such-folder/take.wav"), (Posts{ERROR_BOX, WM_APP_RECORDING_DONE}));
+    // Names outside the Basic Multilingual Plane reach the file system whole.
+    EXPECT_EQ(ws2s(L"Take \U0001F3A4 \u00E4.wav"), "Take \xF0\x9F\x8E\xA4 \xC3\xA4.wav");
 }
 
 // A disk with room for 100 bytes: what fits reaches the file, then writing fails.
@@ -197,9 +328,9 @@ struct FullDisk : std::filebuf {
     int overflow(int c) override { return room-- > 0 ? std::filebuf::overflow(c) : traits_type::eof(); }
 };
 struct FullDiskFile : std::ostream {
-    FullDisk disk;
-    explicit FullDiskFile(const std::filesystem::path& path) : std::ostream(&disk) {
-        disk.open(path, std::ios::out | std::ios::binary | std::ios::trunc);
+    FullDisk full;
+    explicit FullDiskFile(const std::filesystem::path& path) : std::ostream(&full) {
+        full.open(path, std::ios::out | std::ios::binary | std::ios::trunc);
     }
 };
 std::unique_ptr<std::ostream> openOnFullDisk(const std::filesystem::path& path) {
@@ -209,45 +340,49 @@ std::unique_ptr<std::ostream> openOnFullDisk(const std::filesystem::path& path) 
 
 TEST(Take, AFailedSaveKeepsTheTakeUntilItIsWrittenElsewhereOrDiscarded) {
     const auto realFiles = std::exchange(openTakeFile, openOnFullDisk);
-    for (const bool discard : {false, true}) {
+    struct Case {
+        std::deque<bool> answers;
+        std::deque<std::wstring> places;  // "" cancels the dialog
+        bool kept;
+    };
+    const Case cases[] = {
+        {{true}, {L"saved.wav"}, true},
+        {{true, true}, {L"", L"saved.wav"}, true},  // a cancelled dialog asks again, it lets nothing go
+        {{false, true}, {L"saved.wav"}, false},     // discarded only when the user confirms it
+    };
+    for (const Case& c : cases) {
         std::filesystem::remove("saved.wav");
-        FakeCaptureSource source;
-        source.packets.assign(40, packetOf<float>({0.5f, -0.5f}));  // 160 bytes of samples
+        FakeDevice device;
+        device.packets.assign(40, packetOf<float>({0.5f, -0.5f}));  // 160 bytes of samples
         FakeWindow window;
-        window.yesNoAnswers = discard ? std::deque<bool>{false, true} : std::deque<bool>{true};
-        window.dialogAnswers = {L"saved.wav"};
+        window.yesNoAnswers = c.answers;
+        window.dialogAnswers = c.places;
         std::vector<int16_t> alternating;
         for (int i = 0; i < 40; ++i) alternating.insert(alternating.end(), {16383, -16383});
         Take take;
-        isRecording = true;
-        std::thread thread([&] { recordTake(L"full.wav", &window, source, MAX_TAKE_SAMPLES, take); });
+        isRecording = recordingThreadActive = true;
+        std::thread thread(
+            [&] { recordTake(L"full.wav", &window, device.factory(), MAX_TAKE_SAMPLES, take); });
         window.takePosted(WM_APP_SAVE_FAILED);
         EXPECT_FALSE(std::filesystem::exists("full.wav"));  // its header promised more than it held
         onAppMessage(window, WM_APP_SAVE_FAILED);           // the window asks, as the user answers
         window.takePosted(WM_APP_RECORDING_DONE);
         thread.join();
-        EXPECT_EQ(fileBytes("saved.wav"), discard ? "" : takeFile(2, alternating));
-        EXPECT_EQ(take.empty(), discard);
-        EXPECT_EQ(takeEndStatus(), discard ? L"Take discarded: nothing saved" : L"Saved to: saved.wav");
+        EXPECT_EQ(fileBytes("saved.wav"), c.kept ? takeFile(2, alternating) : "");
+        EXPECT_EQ(take.empty(), !c.kept);
+        EXPECT_EQ(takeEndStatus(), c.kept ? L"Saved to: saved.wav" : L"Take discarded: nothing saved");
+        // Saving is what Enter chooses; letting the take go is not.
+        const std::vector<bool> defaults =
+            c.kept ? std::vector<bool>(c.answers.size(), true) : std::vector<bool>{true, false};
+        EXPECT_EQ(window.yesDefaults, defaults);
     }
     openTakeFile = realFiles;
 }
 
-TEST(Take, AThreadTheSystemRefusesEndsTheTakeAndGivesBackTheDevice) {
-    threadStartRefused = [] { return true; };
-    FakeCaptureSource source;
-    EXPECT_EQ(record(source), (Posts{ERROR_BOX, WM_APP_RECORDING_FAILED}));
-    EXPECT_EQ(source.calls.substr(source.calls.find(" start")),
-              " start freeMixFormat releaseCaptureClient releaseAudioClient releaseDevice releaseEnumerator "
-              "uninitializeThread");
-    threadStartRefused = nullptr;
-}
-
 TEST(Take, ADeviceThatDeliversNothingIsReportedUntilSoundFlowsAgain) {
-    FakeCaptureSource source;
-    source.silentPolls = 500;  // 2.5 s at least
-    source.packets = {packetOf<float>({0.5f, -0.5f})};
-    const Posts posts = record(source);
+    FakeDevice device;
+    device.packets = {after(2.5, packetOf<float>({0.5f, -0.5f}))};
+    const Posts posts = record(device);
     const auto stalled = std::find(posts.begin(), posts.end(), WM_APP_RECORDING_STALLED);
     ASSERT_NE(stalled, posts.end());
     EXPECT_NE(std::find(stalled, posts.end(), WM_APP_RECORDING_STARTED), posts.end());
