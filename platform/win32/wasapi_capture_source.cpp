@@ -26,7 +26,7 @@ namespace {
 
 using Microsoft::WRL::ComPtr;
 
-// The engine's buffer, in 100 ns units: 1 s of sound, so a late poll loses nothing.
+// The engine's buffer, in 100 ns units: 1 s of sound, so a poll that comes late loses nothing.
 constexpr REFERENCE_TIME BUFFER_DURATION = 10000000;
 // The stream was opened without an event, so it is polled: every 5 ms, half
 // the engine's usual 10 ms period, so no packet waits long.
@@ -169,12 +169,12 @@ private:
 
 }  // namespace
 
-std::unique_ptr<CaptureSource> makeWasapiCaptureSource(DeviceEnumeratorFactory makeEnumerator) {
+std::unique_ptr<CaptureSource> makeWasapiCaptureSourceWith(DeviceEnumeratorFactory makeEnumerator) {
     return std::make_unique<WasapiCaptureSource>(std::move(makeEnumerator));
 }
 
 std::unique_ptr<CaptureSource> makeWasapiCaptureSource() {
-    return makeWasapiCaptureSource([](IMMDeviceEnumerator** enumerator) {
+    return makeWasapiCaptureSourceWith([](IMMDeviceEnumerator** enumerator) {
         return CoCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_ALL, IID_PPV_ARGS(enumerator));
     });
 }

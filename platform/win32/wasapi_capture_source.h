@@ -19,4 +19,4 @@ struct IMMDeviceEnumerator;
 using DeviceEnumeratorFactory = std::function<HRESULT(IMMDeviceEnumerator** enumerator)>;
 
 std::unique_ptr<CaptureSource> makeWasapiCaptureSource();
-std::unique_ptr<CaptureSource> makeWasapiCaptureSource(DeviceEnumeratorFactory makeEnumerator);
+std::unique_ptr<CaptureSource> makeWasapiCaptureSourceWith(DeviceEnumeratorFactory makeEnumerator);

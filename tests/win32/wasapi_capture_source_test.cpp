@@ -23,15 +23,17 @@ using Bytes = std::vector<uint8_t>;
 using Names = std::vector<std::string>;
 const Names EVERY_OBJECT = {"capture client", "audio client", "device", "enumerator"};
 
-struct FakeEndpoint;
-
 // One of the endpoint's interfaces; the Release that lets it go writes
 // EVERY_OBJECT[OBJECT] into the endpoint's log.
 template <typename Interface, size_t OBJECT>
 struct Counted : Interface {
     HRESULT QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }  // never asked
     ULONG AddRef() override { return ++refs; }
-    ULONG Release() override;
+    ULONG Release() override {
+        if (--refs == 0) log().push_back(EVERY_OBJECT[OBJECT]);
+        return refs;
+    }
+    virtual Names& log() = 0;
     ULONG refs = 0;
 };
 
@@ -42,6 +44,7 @@ struct FakeEndpoint : Counted<IAudioCaptureClient, 0>,
                       Counted<IMMDevice, 2>,
                       Counted<IMMDeviceEnumerator, 3> {
     explicit FakeEndpoint(Bytes mix) : mixFormat(std::move(mix)) {}
+    Names& log() override { return released; }
     HRESULT step(const std::string& name) const {
         if (invalidated) return AUDCLNT_E_DEVICE_INVALIDATED;
         return name == failingStep ? failure : S_OK;
@@ -56,7 +59,7 @@ struct FakeEndpoint : Counted<IAudioCaptureClient, 0>,
         return S_OK;
     }
     std::unique_ptr<CaptureSource> source() {
-        return makeWasapiCaptureSource([this](IMMDeviceEnumerator** made) {
+        return makeWasapiCaptureSourceWith([this](IMMDeviceEnumerator** made) {
             return lend<IMMDeviceEnumerator>("CoCreateInstance", reinterpret_cast<void**>(made));
         });
     }
@@ -144,21 +147,13 @@ struct FakeEndpoint : Counted<IAudioCaptureClient, 0>,
     Names released;
 };
 
-template <typename Interface, size_t OBJECT>
-ULONG Counted<Interface, OBJECT>::Release() {
-    if (--refs == 0) static_cast<FakeEndpoint*>(this)->released.push_back(EVERY_OBJECT[OBJECT]);
-    return refs;
-}
-
 // A 48 kHz mix format record: plain, or extensible when a sub-format is given.
 Bytes mixFormat(WORD tag, WORD channels, WORD bits, WORD validBits = 0, GUID subFormat = GUID_NULL) {
-    WAVEFORMATEXTENSIBLE format{{tag, channels, 48000, 48000u * channels * bits / 8,
-                                 WORD(channels * bits / 8), bits, WORD(subFormat == GUID_NULL ? 0 : 22)},
-                                {validBits},
-                                0,
-                                subFormat};
+    const WORD block = channels * bits / 8, extension = subFormat == GUID_NULL ? 0 : 22;
+    const WAVEFORMATEXTENSIBLE format{
+        {tag, channels, 48000, 48000u * block, block, bits, extension}, {validBits}, 0, subFormat};
     const auto* head = reinterpret_cast<const uint8_t*>(&format);
-    return Bytes(head, head + sizeof(WAVEFORMATEX) + format.Format.cbSize);
+    return Bytes(head, head + sizeof(WAVEFORMATEX) + extension);
 }
 const Bytes PCM16_STEREO = mixFormat(WAVE_FORMAT_PCM, 2, 16);
 
