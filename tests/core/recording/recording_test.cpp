@@ -64,7 +64,7 @@ struct MemoryDisk : std::streambuf {
 
     std::streamsize xsputn(const char* s, std::streamsize n) override {
         if (bytes.size() < position + n) bytes.resize(position + n);
-        bytes.replace(position, n, s, n);
+        std::memcpy(bytes.data() + position, s, static_cast<size_t>(n));
         position += n, written += n;
         return n;
     }
