@@ -1,23 +1,59 @@
 // What the end-to-end run cannot reach: the layout at other window sizes,
-// messages posted from many threads at once, and the QPainter canvas's
-// pixels (lines without their end pixel, exact fills, text below its anchor).
+// messages posted from many threads at once, what screen readers are told,
+// the sleep inhibitor against mocks of the desktop's services on a private
+// bus, and the QPainter canvas's pixels (lines without their end pixel,
+// exact fills, text below its anchor).
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QApplication>
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDeadlineTimer>
+#include <QEventLoop>
+#include <QFileDialog>
 #include <QImage>
 #include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
 #include <QPainter>
+#include <QProcess>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
 
+#include <filesystem>
+#include <fstream>
 #include <functional>
+#include <memory>
 #include <thread>
 #include <vector>
 
 #include "app/commands.h"
 #include "base/messages.h"
+#include "fake_capture_source.h"
+#include "panels/panels.h"
 #include "platform/linux/main_window.h"
+#include "platform/linux/panel_widget.h"
 #include "platform/linux/qpainter_canvas.h"
+#include "recording/take_file.h"
+
+// Readable failures.
+void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
 
 namespace {
+
+// Runs the event loop until `condition` holds, for 10 s at most; its last value.
+bool waitFor(const std::function<bool()>& condition) {
+    const QDeadlineTimer deadline(10000);
+    while (!condition() && !deadline.hasExpired()) {
+        QEventLoop loop;
+        QTimer::singleShot(20, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+    return condition();
+}
 
 TEST(QtWindow, ControlsKeepTheirPlacesWhateverTheWindowSize) {
     MainWindow window;
@@ -34,24 +70,190 @@ TEST(QtWindow, ControlsKeepTheirPlacesWhateverTheWindowSize) {
 
 TEST(QtWindow, MessagesFromOtherThreadsArriveInPostingOrder) {
     MainWindow window;
+    recordingThreadActive = true;  // the window hears of a take's end only while one runs
     std::vector<std::thread> posters;
     for (int t = 0; t < 4; ++t) {
         posters.emplace_back([&] {
-            for (int i = 0; i < 200; ++i) window.port().postMessage(WM_APP_UPDATE_VISUALS);
+            for (int i = 0; i < 200; ++i) window.postMessage(WM_APP_UPDATE_VISUALS);
         });
     }
-    // Handled in the other order, these would leave "Recording..." behind.
+    // Handled in the other order, these would leave the stall notice behind.
     posters.emplace_back([&] {
-        window.port().postMessage(WM_APP_RECORDING_STARTED);
-        window.port().postMessage(WM_APP_RECORDING_DONE);
+        window.postMessage(WM_APP_RECORDING_STALLED);
+        window.postMessage(WM_APP_RECORDING_DONE);
     });
     for (std::thread& t : posters) t.join();
     const QString ended = QString::fromStdWString(takeEndStatus());
     const QLabel* status = window.findChild<QLabel*>();
-    for (int i = 0; i < 500 && status->text() != ended; ++i)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    EXPECT_EQ(status->text(), ended);
-    EXPECT_FALSE(window.port().takePostedItem().has_value());
+    EXPECT_TRUE(waitFor([&] { return status->text() == ended; })) << status->text().toStdString();
+}
+
+TEST(QtWindow, ScreenReadersHearPanelNamesAndThePeakLabel) {
+    MainWindow window;
+    std::vector<PanelWidget*> panels;
+    for (QWidget* child : window.findChildren<QWidget*>())
+        if (auto* panel = dynamic_cast<PanelWidget*>(child)) panels.push_back(panel);
+    ASSERT_EQ(panels.size(), 3u);
+    const auto read = [&](QAccessible::Text text) {
+        QStringList texts;
+        for (PanelWidget* panel : panels) {
+            panel->grab();  // a paint, as the screen shows it
+            texts << QAccessible::queryAccessibleInterface(panel)->text(text);
+        }
+        return texts;
+    };
+    EXPECT_EQ(read(QAccessible::Name), (QStringList{"Level", "Waveform", "Spectrum"}));
+    EXPECT_EQ(read(QAccessible::Description), (QStringList{"", "", ""}));  // no spectrum yet, no label
+    {
+        std::lock_guard<std::mutex> lock(spectrumMutex);
+        spectrumBuffer = {0.1f, 1.0f, 0.2f};
+    }
+    for (const auto& [hz, label] : {std::pair{440.0f, "Peak: 440.0 Hz"}, {997.0f, "Peak: 997.0 Hz"}}) {
+        dominantFreqHz = hz;
+        EXPECT_EQ(read(QAccessible::Description), (QStringList{"", "", label}));
+    }
+    std::lock_guard<std::mutex> lock(spectrumMutex);
+    spectrumBuffer.clear();
+}
+
+// A helper program of the test, killed when the test is done with it.
+struct Helper {
+    Helper(const QString& program, const QStringList& arguments) {
+        process.setProgram(program);
+        process.setArguments(arguments);
+        process.start();
+    }
+    ~Helper() {
+        process.kill();
+        process.waitForFinished();
+    }
+    QProcess process;
+};
+
+// A desktop service that inhibits sleep, and how its mock lists what is held.
+struct InhibitService {
+    const char* template_;
+    QString name, path, interface;
+    QDBusConnection (*bus)();
+    QString held;  // one entry of the list while our inhibitor is held
+};
+
+// The mock's list of held inhibitors, each entry's fields joined by spaces.
+QStringList heldBy(const InhibitService& service) {
+    const QDBusMessage reply = service.bus().call(
+        QDBusMessage::createMethodCall(service.name, service.path, service.interface, "ListInhibitors"));
+    QStringList held;
+    if (reply.type() != QDBusMessage::ReplyMessage) return {"no answer: " + reply.errorMessage()};
+    const QDBusArgument list = reply.arguments().at(0).value<QDBusArgument>();
+    list.beginArray();
+    while (!list.atEnd()) {
+        QStringList fields;
+        list.beginStructure();
+        while (!list.atEnd()) fields << list.asVariant().toString();
+        list.endStructure();
+        held << fields.join(' ');
+    }
+    list.endArray();
+    return held;
+}
+
+// Answers the dialogs a take brings up as a user would: Save As with `path`,
+// each question by the first words of its text; notes each question's default.
+struct User {
+    explicit User(QString chosen) : path(std::move(chosen)) {
+        QObject::connect(&timer, &QTimer::timeout, [this] { answer(); });
+        timer.start(20);
+    }
+    void answer() {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (auto* dialog = qobject_cast<QFileDialog*>(modal)) {
+            dialog->findChild<QLineEdit*>("fileNameEdit")->setText(path);  // typed in
+            static_cast<QDialog*>(dialog)->accept();                       // and Save pressed
+        } else if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+            const bool yes = box->text().startsWith("Discard the take?");
+            defaults << (box->defaultButton() == box->button(QMessageBox::Yes) ? "Yes" : "No");
+            box->button(yes ? QMessageBox::Yes : QMessageBox::No)->click();
+        }
+    }
+    QString path;
+    QStringList defaults;  // of each question, in turn
+    QTimer timer;
+};
+
+TEST(SleepInhibitor, HeldFromStartUntilTheTakeIsFinishedSavedOrDiscarded) {
+    // One private bus stands for both the system and the session bus.
+    Helper bus("dbus-daemon", {"--session", "--nofork", "--print-address"});
+    ASSERT_TRUE(bus.process.waitForReadyRead(10000)) << "needs dbus-daemon (scripts/install-deps.sh)";
+    const QByteArray address = bus.process.readLine().trimmed();
+    qputenv("DBUS_SYSTEM_BUS_ADDRESS", address);
+    qputenv("DBUS_SESSION_BUS_ADDRESS", address);
+    const std::vector<InhibitService> services = {
+        {"logind", "org.freedesktop.login1", "/org/freedesktop/login1", "org.freedesktop.login1.Manager",
+         QDBusConnection::systemBus, "sleep:idle Quorvel Recording a take block 1000 123456"},
+        {PORTAL_MOCK, "org.freedesktop.portal.Desktop", "/org/freedesktop/portal/desktop",
+         "org.freedesktop.portal.Inhibit", QDBusConnection::sessionBus, "12 Recording a take"},
+    };
+    QTemporaryDir folder;
+    openTakeFile = [](const std::filesystem::path& path) -> std::unique_ptr<std::ostream> {
+        auto file = std::make_unique<std::ofstream>(path, std::ios::binary);
+        if (path.filename().string().ends_with("full.wav"))
+            file->setstate(std::ios::badbit);  // a disk that takes nothing
+        return file->is_open() ? std::move(file) : nullptr;
+    };
+    struct Take {
+        const char* file;
+        OpenResult device;
+        QString during, after;
+        QStringList defaults;  // of the questions asked, in turn
+    };
+    const std::vector<Take> takes = {
+        {"take.wav", OpenResult::Opened, "Recording...", "Saved to: ", {}},
+        {"take.wav", OpenResult::Failed, "", "Nothing recorded: cannot open the audio capture device", {}},
+        {"full.wav",
+         OpenResult::Opened,
+         "Recording... could not write ",
+         "Take discarded: nothing saved",
+         {"Yes", "No"}},
+    };
+    // The portal is asked first: the logind mock runs alone, then both run.
+    std::vector<std::unique_ptr<Helper>> mocks;
+    int takesMade = 0;
+    for (const InhibitService& service : services) {
+        mocks.push_back(std::make_unique<Helper>(
+            "/usr/bin/python3", QStringList{"-m", "dbusmock", "--template", service.template_}));
+        ASSERT_TRUE(waitFor([&] { return heldBy(service).isEmpty(); }))
+            << service.template_ << ": " << heldBy(service).join(", ").toStdString()
+            << " (needs python3-dbusmock: scripts/install-deps.sh)";
+        for (const Take& take : takes) {
+            SCOPED_TRACE(std::string(service.template_) + " " + take.after.toStdString());
+            FakeDevice device;
+            device.opens = {take.device};
+            device.stopWhenDrained = false;  // the take goes on until Stop
+            device.packets = {packetOf<float>({0.5f, -0.5f})};
+            captureSourceFactory = device.factory();
+            MainWindow window;
+            hwndMain = &window;
+            User user(folder.filePath(QString::number(++takesMade) + take.file));  // never asked to replace
+            const QLabel* status = window.findChild<QLabel*>();
+            const auto shows = [&](const QString& text) {
+                return waitFor([&] { return status->toolTip().startsWith(text); });
+            };
+            window.findChildren<QPushButton*>().at(0)->click();
+            if (!take.during.isEmpty()) {
+                EXPECT_TRUE(shows(take.during)) << status->toolTip().toStdString();
+                EXPECT_TRUE(waitFor([&] { return heldBy(service) == QStringList{service.held}; }))
+                    << heldBy(service).join(", ").toStdString();
+                window.findChildren<QPushButton*>().at(1)->click();
+            }
+            EXPECT_TRUE(shows(take.after)) << status->toolTip().toStdString();
+            EXPECT_TRUE(waitFor([&] { return heldBy(service).isEmpty(); }))
+                << heldBy(service).join(", ").toStdString();
+            EXPECT_EQ(user.defaults, take.defaults);
+            onDestroy();
+            hwndMain = nullptr;
+        }
+    }
+    captureSourceFactory = nullptr;
 }
 
 const QColor FACE(236, 236, 236);
