@@ -24,7 +24,7 @@ CLOCK_TICKS = os.sysconf("SC_CLK_TCK")
 # Debian package of each tool the scripts call.
 PACKAGES = {"pulseaudio": "pulseaudio", "pactl": "pulseaudio-utils", "pacat": "pulseaudio-utils",
             "parecord": "pulseaudio-utils", "Xvfb": "xvfb", "xdotool": "xdotool", "sox": "sox",
-            "cava": "cava", "wine": "wine", "wineboot": "wine", "sha256sum": "coreutils"}
+            "cava": "cava", "strace": "strace", "wine": "wine", "wineboot": "wine", "sha256sum": "coreutils"}
 
 
 def install_missing(*tools):
@@ -43,11 +43,13 @@ def build_linux_program():
 
 
 def wait_for(condition, seconds, what):
+    """The condition's first true value, polled every 0.1 s."""
     deadline = time.monotonic() + seconds
-    while not condition():
+    while not (value := condition()):
         if time.monotonic() > deadline:
             raise RuntimeError(f"gave up after {seconds} s waiting for {what}")
         time.sleep(0.1)
+    return value
 
 
 class Services:

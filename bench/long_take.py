@@ -3,7 +3,10 @@
 program (release build) or quorvel.exe under Wine records a steady tone for N
 minutes, optionally while two busy processes load both cores; then Stop, the
 file is checked for sample continuity, and the program's peak resident memory
-is set against the take's bytes.
+is set against the take's bytes. The file grows with the take: strace times
+every write to it, and the longest is how long one write held the recording
+thread; after Stop, the time until the file is closed is how long the user
+waits for a complete file.
 
 usage: bench/long_take.py [--program linux|wine] [--minutes 30] [--load] [--out FILE]"""
 import argparse
@@ -53,6 +56,53 @@ def wine_process():
     return max(candidates)[1]
 
 
+def file_descriptor(pid, path):
+    """The program's descriptor of the take's file, or None once it is closed."""
+    for fd in Path(f"/proc/{pid}/fd").iterdir():
+        try:
+            if os.readlink(fd) == str(path):
+                return fd.name
+        except OSError:
+            pass
+    return None
+
+
+def trace_writes(pid, fd, log):
+    """strace of the thread that writes the take (found by tracing them all for
+    a few seconds), its writes and seeks timed; read back by longest_write.
+    Tracing one thread keeps the others, the sound's among them, at full speed."""
+    TRACED = ["strace", "-qq", "-ttt", "-T", "-e", "trace=write,pwrite64,writev,lseek", "-o", str(log)]
+    finder = subprocess.Popen(TRACED + ["-f", "-p", str(pid)], stderr=subprocess.DEVNULL)
+    time.sleep(3)  # the file is brought up to date every second
+    stop(finder)
+    writers = [line.split()[0] for line in Path(log).read_text(errors="replace").splitlines()
+               if f"({fd}," in line and len(line.split()) > 2]
+    if not writers:
+        sys.exit("no thread was seen writing the take's file")
+    return subprocess.Popen(TRACED + ["-p", writers[-1]], stderr=subprocess.DEVNULL)
+
+
+def longest_write(log, fd):
+    """Seconds of the longest single write to fd, and of the longest update: the
+    writes and seeks to fd that follow each other within 10 ms."""
+    longest = longest_update = 0.0
+    began = ended = None
+    for line in Path(log).read_text(errors="replace").splitlines():
+        parts = line.split(None, 1)  # time, call: one thread, so no thread id
+        parts = [None, *parts]
+        if len(parts) < 3 or not parts[2].startswith(tuple(f"{c}({fd}," for c in ("write", "pwrite64", "writev", "lseek"))):
+            continue
+        call, at = parts[2], float(parts[1])
+        took = float(call.rsplit("<", 1)[1].rstrip(">")) if call.endswith(">") else 0.0
+        if not call.startswith("lseek"):
+            longest = max(longest, took)
+        if began is None or at - ended > 0.010:
+            began = at
+        ended = at + took
+        longest_update = max(longest_update, ended - began)
+    return longest, longest_update
+
+
 def breaks_in(path):
     """What the tests' own checker finds in the tone of each channel."""
     samples = array.array("h")
@@ -73,7 +123,7 @@ def main():
     out = (args.out or Path(f"/tmp/quorvel-long-take-{args.program}.wav")).resolve()
     out.unlink(missing_ok=True)
     out.with_suffix(".reference.wav").unlink(missing_ok=True)
-    install_missing("pulseaudio", "pactl", "pacat", "parecord", "Xvfb", "xdotool", "sox",
+    install_missing("strace", "pulseaudio", "pactl", "pacat", "parecord", "Xvfb", "xdotool", "sox",
                     *(["wine", "wineboot"] if args.program == "wine" else []))
 
     # parecord writes what the sound server delivered meanwhile: a break in both
@@ -94,6 +144,8 @@ def main():
             if args.load:
                 load = [subprocess.Popen(["sha256sum", "/dev/zero"], stdout=subprocess.DEVNULL) for _ in range(2)]
             pid = pid_of()
+            fd = wait_for(lambda: file_descriptor(pid, out), 30, "the take's file to be open")
+            tracer = trace_writes(pid, fd, out.with_suffix(".strace"))
             print(f"recording {args.minutes:g} min with the {args.program} program (pid {pid})"
                   + (", both cores loaded" if load else ""), flush=True)
             for minute in range(1, int(args.minutes) + 1):
@@ -103,7 +155,12 @@ def main():
                 print(f"  {minute} min: resident {status_kib(pid, 'VmRSS') / 1024:.0f} MiB", flush=True)
             time.sleep(max(0.0, began + 60 * args.minutes - time.monotonic()))
             services.stop_take(window)
-            wait_for(lambda: wav_complete(out), 300, "the take to be written")
+            stopped = time.monotonic()
+            while file_descriptor(pid, out) is not None and time.monotonic() - stopped < 300:
+                time.sleep(0.001)
+            closed = time.monotonic() - stopped
+            wait_for(lambda: wav_complete(out), 10, "the take to be complete")
+            stop(tracer)
             peak_kib = status_kib(pid, "VmHWM")
             stop(recorder)
         finally:
@@ -119,6 +176,10 @@ def main():
     print(f"  take: {data_bytes:,} bytes of samples ({data_bytes / 2**20:.1f} MiB, {data_bytes / 4 / RATE:.1f} s)")
     print(f"  peak resident memory (VmHWM): {peak_kib * 1024:,} bytes ({peak_kib / 1024:.1f} MiB), "
           f"{(peak_kib * 1024 - data_bytes) / 2**20:+.1f} MiB over the take")
+    longest, update = longest_write(out.with_suffix(".strace"), fd)
+    print(f"  longest write to the file: {longest * 1000:.2f} ms; longest update (samples, header, seeks): "
+          f"{update * 1000:.2f} ms")
+    print(f"  Stop to a complete, closed file: {closed * 1000:.0f} ms")
     print(f"  the tone, left and right: {breaks_in(out)}")
     print(f"  parecord's copy of the same sound: {breaks_in(reference)}")
 

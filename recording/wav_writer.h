@@ -25,9 +25,6 @@ struct WAVHeader {
 #pragma pack(pop)
 static_assert(sizeof(WAVHeader) == 44);
 
-// The largest data size both 32-bit size fields can describe (riffSize = dataSize + 36).
-constexpr uint64_t MAX_WAV_DATA_BYTES = 0xFFFFFFFFull - 36;
-
 // Writes the 44 header bytes at the stream's position in one write; no flush.
 void writeWavHeader(std::ostream& file, int32_t sampleRate, int32_t bitsPerSample, int32_t channels,
                     uint64_t dataSize);
