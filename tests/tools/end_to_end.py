@@ -11,7 +11,7 @@
 #
 # Exits 77 (skipped) when a tool it needs is missing or a scenario could not
 # run here (and nothing failed): a skip is never a pass.
-import contextlib, ctypes, os, shutil, signal, subprocess, sys, tempfile, time
+import contextlib, ctypes, os, shutil, signal, subprocess, sys, tempfile, time, wave
 from pathlib import Path
 from types import SimpleNamespace
 
@@ -260,16 +260,67 @@ def full_disk(p, work, sound):
         return print("SKIPPED:", skipped[-1])
     try:
         if p.save_as(full / "take.wav") and p.wait_status("Recording..."):
-            time.sleep(2.5)  # 192 KB a second
+            began = time.monotonic()
+            # 192 KB a second: the disk is full within two seconds, and the take goes on.
+            p.wait_status(f"Recording... could not write {p.spell(full / 'take.wav')}: the take is kept in memory", 10)
+            time.sleep(1)
             p.click(STOP)
+            recorded = time.monotonic() - began
             if check(box := find("Take not saved"), "no box offers to save the take elsewhere"):
-                dismiss(box, "Take not saved", "alt+y")
+                dismiss(box, "Take not saved", "Return")  # saving elsewhere is the default
                 if p.save_as(good := work / "good.wav", start=False):
                     p.wait_status("Saved to: " + p.spell(good))
-                    p.judge(good, 2, 10)
+                    p.judge(good, recorded - 0.5, recorded + 2)
         check(not os.listdir(full), f"left on the full disk: {os.listdir(full)}")
     finally:
         subprocess.run(["umount", "--lazy", full])
+
+
+def signals_end_takes(p, work, sound):
+    # What a logout or `systemctl stop`, Ctrl+C and a closed terminal send: the take's file is finished, then exit 0.
+    for n, name in enumerate(("SIGTERM", "SIGINT", "SIGHUP")):
+        if n and not p.launch(f"signals_end_takes-{name}", sound.address):
+            return
+        if p.save_as(take := work / f"{name}.wav") and p.wait_status("Recording..."):
+            began = time.monotonic()
+            time.sleep(2)
+            p.process.send_signal(getattr(signal, name))
+            recorded = time.monotonic() - began
+            if not check(wait(lambda: p.process.poll() is not None, 20), f"{name} did not end the program"):
+                p.process.kill()
+                p.process.wait()
+            check(p.process.returncode == 0, f"exit code {p.process.returncode} after {name}")
+            p.judge(take, recorded - 0.5, recorded + 0.5)
+
+
+def killed(p, work, sound):
+    # Nothing can finish the file of a killed program: it is still a valid WAV of all but about the last second.
+    if p.save_as(take := work / "killed.wav") and p.wait_status("Recording..."):
+        began = time.monotonic()
+        time.sleep(3.5)
+        p.process.kill()
+        recorded = time.monotonic() - began
+        p.process.wait()
+        try:
+            with wave.open(str(take)) as w:
+                seconds = w.getnframes() / w.getframerate()
+        except (wave.Error, OSError, EOFError) as error:
+            seconds = error
+        check(isinstance(seconds, float) and recorded - 1.5 <= seconds <= recorded,
+              f"Python's wave module reads {seconds} s of a {recorded:.2f} s take")
+        p.judge(take, recorded - 1.5, recorded)
+
+
+def keyboard_only(p, work, sound):
+    # Space on Start (where the focus starts), the path typed, Return, Tab to Stop, Space.
+    run("xdotool", "windowfocus", "--sync", p.window)
+    run("xdotool", "key", "space")
+    if p.save_as(take := work / "keys.wav", start=False) and p.wait_status("Recording..."):
+        time.sleep(1.5)
+        run("xdotool", "windowfocus", "--sync", p.window)
+        run("xdotool", "key", "Tab", "space")
+        p.wait_status("Saved to: " + p.spell(take))
+        p.judge(take, 0.5, 10)
 
 
 def no_sound_server(p, work, sound):
@@ -323,6 +374,8 @@ def main():
     close_sink = ("s16le", 44100, 1) if kind == "linux" else ("float32le", 48000, 2)
     scenarios = [(complete_take, ()), (unwritable_then_non_ascii, ()), (close_during_take, close_sink), (full_disk, ()),
                  (no_sound_server, None), (server_killed, ())]
+    if kind == "linux":
+        scenarios += [(signals_end_takes, ()), (killed, ()), (keyboard_only, ())]
     for scenario, sink in scenarios:
         print("---", scenario.__name__, flush=True)
         with tempfile.TemporaryDirectory(prefix="quorvel-e2e.") as work, \
