@@ -1,3 +1,5 @@
+// Implemented features: the hand-over of posted items under a mutex, one Qt
+// event per item, safe from any thread.
 #include "platform/linux/posted_items.h"
 
 #include <QCoreApplication>

@@ -1,3 +1,7 @@
+// Implemented features:
+//  - the portal's Inhibit for suspend and idle, released by closing its request
+//  - logind's "sleep:idle" block inhibitor, released by closing its descriptor
+//  - each service asked with a bounded wait; any failure means none is held
 #include "platform/linux/sleep_inhibitor.h"
 
 #include <QDBusConnection>

@@ -12,13 +12,13 @@
 #include <QDBusMessage>
 #include <QDeadlineTimer>
 #include <QEventLoop>
+#include <QFile>
 #include <QFileDialog>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPainter>
-#include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -27,15 +27,16 @@
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <spawn.h>
+#include <string>
+#include <sys/wait.h>
 #include <thread>
 #include <vector>
 
 #include "app/commands.h"
 #include "base/messages.h"
 #include "fake_capture_source.h"
-#include "panels/panels.h"
 #include "platform/linux/main_window.h"
-#include "platform/linux/panel_widget.h"
 #include "platform/linux/qpainter_canvas.h"
 #include "recording/take_file.h"
 
@@ -90,110 +91,105 @@ TEST(QtWindow, MessagesFromOtherThreadsArriveInPostingOrder) {
 
 TEST(QtWindow, ScreenReadersHearPanelNamesAndThePeakLabel) {
     MainWindow window;
-    std::vector<PanelWidget*> panels;
-    for (QWidget* child : window.findChildren<QWidget*>())
-        if (auto* panel = dynamic_cast<PanelWidget*>(child)) panels.push_back(panel);
-    ASSERT_EQ(panels.size(), 3u);
+    const QList<QWidget*> panels = window.findChildren<QWidget*>().mid(3);  // level, waveform, spectrum
     const auto read = [&](QAccessible::Text text) {
         QStringList texts;
-        for (PanelWidget* panel : panels) {
-            panel->grab();  // a paint, as the screen shows it
+        for (QWidget* panel : panels) {
+            panel->grab();  // painted, as on screen
             texts << QAccessible::queryAccessibleInterface(panel)->text(text);
         }
         return texts;
     };
     EXPECT_EQ(read(QAccessible::Name), (QStringList{"Level", "Waveform", "Spectrum"}));
-    EXPECT_EQ(read(QAccessible::Description), (QStringList{"", "", ""}));  // no spectrum yet, no label
-    {
-        std::lock_guard<std::mutex> lock(spectrumMutex);
-        spectrumBuffer = {0.1f, 1.0f, 0.2f};
-    }
+    EXPECT_EQ(read(QAccessible::Description), (QStringList{"", "", ""}));  // no spectrum, no label
+    std::unique_lock<std::mutex> lock(spectrumMutex);
+    spectrumBuffer = {0.1f, 1.0f, 0.2f};
+    lock.unlock();
     for (const auto& [hz, label] : {std::pair{440.0f, "Peak: 440.0 Hz"}, {997.0f, "Peak: 997.0 Hz"}}) {
         dominantFreqHz = hz;
         EXPECT_EQ(read(QAccessible::Description), (QStringList{"", "", label}));
     }
-    std::lock_guard<std::mutex> lock(spectrumMutex);
+    lock.lock();
     spectrumBuffer.clear();
 }
 
-// A helper program of the test, killed when the test is done with it.
+// A program the test starts, killed when the test is done with it. Spawned,
+// not forked as QProcess does: under ThreadSanitizer a forked child that runs
+// until exec in our memory leaves this thread's sanitizer state changed.
 struct Helper {
-    Helper(const QString& program, const QStringList& arguments) {
-        process.setProgram(program);
-        process.setArguments(arguments);
-        process.start();
+    explicit Helper(std::vector<std::string> arguments) {
+        std::vector<char*> argv;
+        for (std::string& argument : arguments) argv.push_back(argument.data());
+        argv.push_back(nullptr);
+        if (posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) pid = -1;
     }
     ~Helper() {
-        process.kill();
-        process.waitForFinished();
+        if (pid > 0) kill(pid, SIGKILL), waitpid(pid, nullptr, 0);
     }
-    QProcess process;
+    pid_t pid = -1;
 };
 
-// A desktop service that inhibits sleep, and how its mock lists what is held.
+// A desktop service that inhibits sleep: its dbusmock template, where it is,
+// and the entry its mock lists while our inhibitor is held.
 struct InhibitService {
-    const char* template_;
+    const char* mockTemplate;
     QString name, path, interface;
     QDBusConnection (*bus)();
-    QString held;  // one entry of the list while our inhibitor is held
+    QString held;
 };
 
-// The mock's list of held inhibitors, each entry's fields joined by spaces.
+// What the mock lists as held, each entry's fields joined by spaces.
 QStringList heldBy(const InhibitService& service) {
     const QDBusMessage reply = service.bus().call(
         QDBusMessage::createMethodCall(service.name, service.path, service.interface, "ListInhibitors"));
+    if (reply.type() != QDBusMessage::ReplyMessage) return {reply.errorMessage()};
     QStringList held;
-    if (reply.type() != QDBusMessage::ReplyMessage) return {"no answer: " + reply.errorMessage()};
     const QDBusArgument list = reply.arguments().at(0).value<QDBusArgument>();
-    list.beginArray();
-    while (!list.atEnd()) {
+    for (list.beginArray(); !list.atEnd(); list.endStructure()) {
         QStringList fields;
-        list.beginStructure();
-        while (!list.atEnd()) fields << list.asVariant().toString();
-        list.endStructure();
+        for (list.beginStructure(); !list.atEnd();) fields << list.asVariant().toString();
         held << fields.join(' ');
     }
     list.endArray();
     return held;
 }
 
-// Answers the dialogs a take brings up as a user would: Save As with `path`,
-// each question by the first words of its text; notes each question's default.
+// Answers the dialogs of a take as a user would: Save As with `path`, the
+// discard question with Yes and any other question with No; notes each
+// question's default button.
 struct User {
     explicit User(QString chosen) : path(std::move(chosen)) {
-        QObject::connect(&timer, &QTimer::timeout, [this] { answer(); });
+        QObject::connect(&timer, &QTimer::timeout, [this] {
+            if (auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+                dialog->findChild<QLineEdit*>("fileNameEdit")->setText(path);  // typed in
+                static_cast<QDialog*>(dialog)->accept();                       // and Save pressed
+            } else if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                defaults << (box->defaultButton() == box->button(QMessageBox::Yes) ? "Yes" : "No");
+                box->button(box->text().startsWith("Discard") ? QMessageBox::Yes : QMessageBox::No)->click();
+            }
+        });
         timer.start(20);
     }
-    void answer() {
-        QWidget* modal = QApplication::activeModalWidget();
-        if (auto* dialog = qobject_cast<QFileDialog*>(modal)) {
-            dialog->findChild<QLineEdit*>("fileNameEdit")->setText(path);  // typed in
-            static_cast<QDialog*>(dialog)->accept();                       // and Save pressed
-        } else if (auto* box = qobject_cast<QMessageBox*>(modal)) {
-            const bool yes = box->text().startsWith("Discard the take?");
-            defaults << (box->defaultButton() == box->button(QMessageBox::Yes) ? "Yes" : "No");
-            box->button(yes ? QMessageBox::Yes : QMessageBox::No)->click();
-        }
-    }
     QString path;
-    QStringList defaults;  // of each question, in turn
+    QStringList defaults;
     QTimer timer;
 };
 
 TEST(SleepInhibitor, HeldFromStartUntilTheTakeIsFinishedSavedOrDiscarded) {
     // One private bus stands for both the system and the session bus.
-    Helper bus("dbus-daemon", {"--session", "--nofork", "--print-address"});
-    ASSERT_TRUE(bus.process.waitForReadyRead(10000)) << "needs dbus-daemon (scripts/install-deps.sh)";
-    const QByteArray address = bus.process.readLine().trimmed();
-    qputenv("DBUS_SYSTEM_BUS_ADDRESS", address);
-    qputenv("DBUS_SESSION_BUS_ADDRESS", address);
-    const std::vector<InhibitService> services = {
+    QTemporaryDir folder;
+    const QString socket = folder.filePath("bus");
+    Helper bus({"dbus-daemon", "--session", "--nofork", "--address=unix:path=" + socket.toStdString()});
+    ASSERT_TRUE(waitFor([&] { return QFile::exists(socket); }))
+        << "needs dbus-daemon (scripts/install-deps.sh)";
+    qputenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=" + socket.toUtf8());
+    qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + socket.toUtf8());
+    const InhibitService services[] = {
         {"logind", "org.freedesktop.login1", "/org/freedesktop/login1", "org.freedesktop.login1.Manager",
          QDBusConnection::systemBus, "sleep:idle Quorvel Recording a take block 1000 123456"},
         {PORTAL_MOCK, "org.freedesktop.portal.Desktop", "/org/freedesktop/portal/desktop",
          "org.freedesktop.portal.Inhibit", QDBusConnection::sessionBus, "12 Recording a take"},
     };
-    QTemporaryDir folder;
     openTakeFile = [](const std::filesystem::path& path) -> std::unique_ptr<std::ostream> {
         auto file = std::make_unique<std::ofstream>(path, std::ios::binary);
         if (path.filename().string().ends_with("full.wav"))
@@ -205,8 +201,7 @@ TEST(SleepInhibitor, HeldFromStartUntilTheTakeIsFinishedSavedOrDiscarded) {
         OpenResult device;
         QString during, after;
         QStringList defaults;  // of the questions asked, in turn
-    };
-    const std::vector<Take> takes = {
+    } const takes[] = {
         {"take.wav", OpenResult::Opened, "Recording...", "Saved to: ", {}},
         {"take.wav", OpenResult::Failed, "", "Nothing recorded: cannot open the audio capture device", {}},
         {"full.wav",
@@ -215,17 +210,18 @@ TEST(SleepInhibitor, HeldFromStartUntilTheTakeIsFinishedSavedOrDiscarded) {
          "Take discarded: nothing saved",
          {"Yes", "No"}},
     };
-    // The portal is asked first: the logind mock runs alone, then both run.
-    std::vector<std::unique_ptr<Helper>> mocks;
     int takesMade = 0;
+    // The portal is asked first: logind's mock runs alone, then both run.
+    std::vector<std::unique_ptr<Helper>> mocks;
     for (const InhibitService& service : services) {
-        mocks.push_back(std::make_unique<Helper>(
-            "/usr/bin/python3", QStringList{"-m", "dbusmock", "--template", service.template_}));
+        // Debian's python3-dbusmock is installed for Debian's own interpreter.
+        mocks.push_back(std::make_unique<Helper>(std::vector<std::string>{
+            "/usr/bin/python3", "-m", "dbusmock", "--template", service.mockTemplate}));
         ASSERT_TRUE(waitFor([&] { return heldBy(service).isEmpty(); }))
-            << service.template_ << ": " << heldBy(service).join(", ").toStdString()
+            << heldBy(service).join(", ").toStdString()
             << " (needs python3-dbusmock: scripts/install-deps.sh)";
         for (const Take& take : takes) {
-            SCOPED_TRACE(std::string(service.template_) + " " + take.after.toStdString());
+            SCOPED_TRACE(std::string(service.mockTemplate) + ": " + take.after.toStdString());
             FakeDevice device;
             device.opens = {take.device};
             device.stopWhenDrained = false;  // the take goes on until Stop
@@ -238,21 +234,22 @@ TEST(SleepInhibitor, HeldFromStartUntilTheTakeIsFinishedSavedOrDiscarded) {
             const auto shows = [&](const QString& text) {
                 return waitFor([&] { return status->toolTip().startsWith(text); });
             };
+            const auto held = [&](const QStringList& expected) {
+                return waitFor([&] { return heldBy(service) == expected; });
+            };
             window.findChildren<QPushButton*>().at(0)->click();
             if (!take.during.isEmpty()) {
                 EXPECT_TRUE(shows(take.during)) << status->toolTip().toStdString();
-                EXPECT_TRUE(waitFor([&] { return heldBy(service) == QStringList{service.held}; }))
-                    << heldBy(service).join(", ").toStdString();
+                EXPECT_TRUE(held({service.held})) << heldBy(service).join(", ").toStdString();
                 window.findChildren<QPushButton*>().at(1)->click();
             }
             EXPECT_TRUE(shows(take.after)) << status->toolTip().toStdString();
-            EXPECT_TRUE(waitFor([&] { return heldBy(service).isEmpty(); }))
-                << heldBy(service).join(", ").toStdString();
+            EXPECT_TRUE(held({})) << heldBy(service).join(", ").toStdString();
             EXPECT_EQ(user.defaults, take.defaults);
             onDestroy();
-            hwndMain = nullptr;
         }
     }
+    hwndMain = nullptr;
     captureSourceFactory = nullptr;
 }
 

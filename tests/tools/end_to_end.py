@@ -11,7 +11,7 @@
 #
 # Exits 77 (skipped) when a tool it needs is missing or a scenario could not
 # run here (and nothing failed): a skip is never a pass.
-import contextlib, ctypes, os, shutil, signal, subprocess, sys, tempfile, time, wave
+import contextlib, ctypes, os, shutil, signal, subprocess, sys, tempfile, time
 from pathlib import Path
 from types import SimpleNamespace
 
@@ -301,14 +301,7 @@ def killed(p, work, sound):
         p.process.kill()
         recorded = time.monotonic() - began
         p.process.wait()
-        try:
-            with wave.open(str(take)) as w:
-                seconds = w.getnframes() / w.getframerate()
-        except (wave.Error, OSError, EOFError) as error:
-            seconds = error
-        check(isinstance(seconds, float) and recorded - 1.5 <= seconds <= recorded,
-              f"Python's wave module reads {seconds} s of a {recorded:.2f} s take")
-        p.judge(take, recorded - 1.5, recorded)
+        p.judge(take, recorded - 1.5, recorded)  # the header agrees with the file's size
 
 
 def keyboard_only(p, work, sound):
