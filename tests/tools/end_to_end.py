@@ -310,16 +310,60 @@ def full_disk(p, work, sound):
         return print("SKIPPED:", skipped[-1])
     try:
         if p.save_as(full / "take.wav") and p.wait_status("Recording..."):
-            time.sleep(2.5)  # 192 KB a second
+            began = time.monotonic()
+            # 192 KB a second: the disk is full within two seconds, and the take goes on.
+            p.wait_status(f"Recording... could not write {p.spell(full / 'take.wav')}: the take is kept in memory", 10)
+            time.sleep(1)
             p.click(STOP)
+            recorded = time.monotonic() - began
             if check(box := find("Take not saved"), "no box offers to save the take elsewhere"):
-                dismiss(box, "Take not saved", "alt+y")
+                dismiss(box, "Take not saved", "Return")  # saving elsewhere is the default
                 if p.save_as(good := work / "good.wav", start=False):
                     p.wait_status("Saved to: " + p.spell(good))
-                    p.judge(good, 2, 10)
+                    p.judge(good, recorded - 0.5, recorded + 2)
         check(not os.listdir(full), f"left on the full disk: {os.listdir(full)}")
     finally:
         subprocess.run(["umount", "--lazy", full])
+
+
+def signals_end_takes(p, work, sound):
+    # What a logout or `systemctl stop`, Ctrl+C and a closed terminal send: the take's file is finished, then exit 0.
+    for n, name in enumerate(("SIGTERM", "SIGINT", "SIGHUP")):
+        if n and not p.launch(f"signals_end_takes-{name}", sound.address):
+            return
+        if p.save_as(take := work / f"{name}.wav") and p.wait_status("Recording..."):
+            began = time.monotonic()
+            time.sleep(2)
+            p.process.send_signal(getattr(signal, name))
+            recorded = time.monotonic() - began
+            if not check(wait(lambda: p.process.poll() is not None, 20), f"{name} did not end the program"):
+                p.process.kill()
+                p.process.wait()
+            check(p.process.returncode == 0, f"exit code {p.process.returncode} after {name}")
+            p.judge(take, recorded - 0.5, recorded + 0.5)
+
+
+def killed(p, work, sound):
+    # Nothing can finish the file of a killed program: it is still a valid WAV of all but about the last second.
+    if p.save_as(take := work / "killed.wav") and p.wait_status("Recording..."):
+        began = time.monotonic()
+        time.sleep(3.5)
+        p.process.kill()
+        recorded = time.monotonic() - began
+        p.process.wait()
+        p.judge(take, recorded - 1.5, recorded)  # the header agrees with the file's size
+
+
+def keyboard_only(p, work, sound):
+    # Space on Start (where the focus starts), the path typed, Return, Tab to Stop, Space.
+    run("xdotool", "windowfocus", "--sync", p.window)
+    run("xdotool", "key", "space")
+    if p.save_as(take := work / "keys.wav", start=False) and p.wait_status("Recording..."):
+        time.sleep(1.5)
+        run("xdotool", "windowfocus", "--sync", p.window)
+        run("xdotool", "key", "Tab", "space")
+        p.wait_status("Saved to: " + p.spell(take))
+        p.judge(take, 0.5, 10)
 
 
 def no_sound_server(p, work, sound):
@@ -433,6 +477,7 @@ def main():
         scenarios += [(server_restarted, ()), (held_up, ())]
         scenarios += on_pipewire((complete_take, ()), (close_during_take, close_sink), (server_restarted, ()),
                                  (held_up, ()))
+        scenarios += [(signals_end_takes, ()), (killed, ()), (keyboard_only, ())]
     for scenario, sink in scenarios:
         print("---", scenario.__name__, flush=True)
         with tempfile.TemporaryDirectory(prefix="quorvel-e2e.") as work, \
