@@ -308,6 +308,7 @@ TakeOutcome saveElsewhere(const Session& s, TakeOutcome captured) {
         const std::vector<std::wstring> places = waitForSaveAnswer();
         if (places.empty()) return TakeOutcome::Discarded;
         for (const std::wstring& place : places) {
+            if (place.empty()) return TakeOutcome::Discarded;  // nobody is left to ask
             if (TakeFile(openOutput(place), s.sampleRate, s.channels).finish(s.take)) {
                 takeWrittenTo = place;
                 return captured;
