@@ -164,7 +164,9 @@ class Program:
 
     def launch(self, name, server):
         env = dict(os.environ, PULSE_SERVER=server, QT_QPA_PLATFORM="xcb", QT_PLUGIN_PATH=str(self.helper),
-                   QT_QPA_GENERIC_PLUGINS="quorveltexts", QUORVEL_TEXTS=str(self.work / "texts"))
+                   QT_QPA_GENERIC_PLUGINS="quorveltexts", QUORVEL_TEXTS=str(self.work / "texts"),
+                   # No session bus: none is launched for the X display and left behind.
+                   DBUS_SESSION_BUS_ADDRESS=f"unix:path={self.work}/no-bus")
         if "nonexistent" in server:  # nor may Wine find a device some other way
             env["WINEDLLOVERRIDES"] = env.get("WINEDLLOVERRIDES", "") + ";winealsa.drv,wineoss.drv=d"
         command = [self.binary] if self.kind == "linux" else ["wine", self.binary]
