@@ -82,6 +82,7 @@ std::vector<std::wstring> recoveryPlaces(WindowPort& window) {
         const wchar_t* separator = folder.find(L'\\') == std::wstring::npos ? L"/" : L"\\";
         places.push_back(folder + separator + (slash == std::wstring::npos ? name : name.substr(slash + 1)));
     }
+    places.push_back(L"");  // and no further: nobody can be asked again
     return places;
 }
 

@@ -66,7 +66,8 @@ extern std::atomic<bool> takeFileFailed;
 extern std::wstring takeWrittenTo;
 
 // The window's answer to WM_APP_SAVE_FAILED: the paths to try, in order, until
-// the take is written to one of them; none to discard it. Set by the window
+// the take is written to one of them; none to discard it. An empty path ends
+// the list for good: the session is ending and nobody can be asked again. Set by the window
 // thread, taken by the recording thread, which waits on saveAnswerCv.
 extern std::optional<std::vector<std::wstring>> saveAnswer;
 extern std::mutex saveAnswerMutex;

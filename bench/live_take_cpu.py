@@ -30,10 +30,10 @@ from desktop_session import (CAPTION, CLOCK_TICKS, MONITOR, Services, build_linu
 
 CASES = {"tone": "nothing but the tone", "quorvel": "`quorvel` recording",
          "cava": "`cava` (a live spectrum, raw output)", "parecord": "`parecord` (to a file)"}
-THREAD_NAMES = {"QXcbEventQueue": "X event thread", "threaded-ml": "libpulse loop",
-                "QDBusConnection": "D-Bus thread", "Thread (pooled)": "Qt thread pool"}
+THREAD_NAMES = {"QXcbEventQueue": "X event thread", "QDBusConnection": "D-Bus thread",
+                "Thread (pooled)": "Qt thread pool"}
 # The program's own threads carry its name: Start starts the recording
-# thread, which starts the spectrum worker.
+# thread (which also runs libpulse's loop), which starts the spectrum worker.
 TAKE_THREADS = ["recording thread", "spectrum worker"]
 CAVA_CONFIG = f"""[general]
 framerate = 60

@@ -308,12 +308,12 @@ TakeOutcome saveElsewhere(const Session& s, TakeOutcome captured) {
         const std::vector<std::wstring> places = waitForSaveAnswer();
         if (places.empty()) return TakeOutcome::Discarded;
         for (const std::wstring& place : places) {
-            TakeFile file(openOutput(place), s.sampleRate, s.channels);
-            if (file.finish(s.take)) {
+            if (place.empty()) return TakeOutcome::Discarded;  // nobody is left to ask
+            if (TakeFile(openOutput(place), s.sampleRate, s.channels).finish(s.take)) {
                 takeWrittenTo = place;
                 return captured;
             }
-            removeFailedOutput();
+            removeFailedOutput();  // closed first: Windows keeps an open file
         }
     }
 }
@@ -360,8 +360,9 @@ void recordOpenedTake(Session& s, const std::wstring& path) {
     if (s.file && s.file->finish(s.take)) {
         takeWrittenTo = path;
     } else {
-        if (s.file) removeFailedOutput();
+        const bool opened = s.file.has_value();
         s.file.reset();
+        if (opened) removeFailedOutput();  // closed first: Windows keeps an open file
         outcome = saveElsewhere(s, captured);
     }
     if (outcome == TakeOutcome::Discarded) s.take.clear();

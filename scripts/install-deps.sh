@@ -8,7 +8,8 @@ test_packages=(
     "${run_packages[@]}" python3
     googletest libgtest-dev libgmock-dev libbenchmark-dev libfftw3-dev
     g++-mingw-w64-x86-64-posix wine wine64
-    pulseaudio sox xvfb xdotool imagemagick x11-utils
+    pulseaudio pipewire wireplumber pipewire-pulse dbus dbus-daemon python3-dbusmock
+    sox xvfb xdotool imagemagick x11-utils
     dpkg-dev desktop-file-utils appstream lintian icoutils unzip
 )
 options=()

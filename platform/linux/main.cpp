@@ -1,12 +1,17 @@
 // Implemented features: the program entry. Sets the capture source factory
 // and the main window's port before anything else can use them, shows the
 // window and runs the event loop until the core destroys the window.
+// SIGTERM, SIGINT and SIGHUP finish a running take's file and then end the
+// program with status 0; a session manager's request to save brings the
+// file up to date while the take goes on.
 #include <QApplication>
 #include <QIcon>
 
+#include "app/commands.h"
 #include "base/shared_state.h"
 #include "platform/linux/main_window.h"
 #include "platform/linux/pulse_capture_source.h"
+#include "platform/linux/termination_signals.h"
 
 int main(int argc, char* argv[]) {
     // The panels are small and repainted many times a second. Their pixels go
@@ -25,7 +30,13 @@ int main(int argc, char* argv[]) {
     captureSourceFactory = makePulseCaptureSource;
 
     MainWindow window;
-    hwndMain = &window.port();
+    hwndMain = &window;
+    // The logout may still be cancelled: the take goes on, its file up to date.
+    QObject::connect(&application, &QGuiApplication::commitDataRequest, [] { onSaveSessionState(); });
+    TerminationSignals terminationSignals([&window] {
+        onEndSession(window);
+        window.destroyWindow();
+    });
     window.show();
     QApplication::exec();
     hwndMain = nullptr;

@@ -4,23 +4,29 @@
 //  - client area of 384 x 231, the client area of a 400 x 270 Windows frame
 //  - button clicks as commands, posted items as WM_APP_* messages or error
 //    boxes, the close request through the core
+//  - the window port: status, buttons, repaints, dialogs, destruction, the
+//    sleep inhibitor and the documents folder
 #include "platform/linux/main_window.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDir>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QStandardPaths>
 
 #include <map>
 
 #include "app/commands.h"
-#include "base/messages.h"
 #include "app/window_layout.h"
+#include "base/messages.h"
+#include "platform/linux/dialogs.h"
 #include "platform/linux/panel_widget.h"
+#include "platform/linux/sleep_inhibitor.h"
 
 MainWindow::MainWindow()
-    : port_(*this),
+    : posted_(*this),
       startButton_(new QPushButton(this)),
       stopButton_(new QPushButton(this)),
       status_(new QLabel(this)),
@@ -50,15 +56,24 @@ MainWindow::MainWindow()
         button->setAutoDefault(false);
         button->setDefault(false);
     }
-    connect(startButton_, &QPushButton::clicked, this, [this] { onCommand(port_, IDC_START); });
-    connect(stopButton_, &QPushButton::clicked, this, [this] { onCommand(port_, IDC_STOP); });
+    connect(startButton_, &QPushButton::clicked, this, [this] { onCommand(*this, IDC_START); });
+    connect(stopButton_, &QPushButton::clicked, this, [this] { onCommand(*this, IDC_STOP); });
+}
+
+MainWindow::~MainWindow() = default;
+
+void MainWindow::postMessage(uint32_t message) { posted_.post(PostedItem{message, false, {}, {}}); }
+
+void MainWindow::showErrorBox(const std::wstring& text, const std::wstring& caption) {
+    posted_.post(PostedItem{0, true, text, caption});
 }
 
 // A long status is cut in its middle, so its outcome and the file name stay
 // readable; the whole text is the tooltip.
-void MainWindow::setStatusText(const QString& text) {
-    status_->setToolTip(text);
-    status_->setText(status_->fontMetrics().elidedText(text, Qt::ElideMiddle, status_->width()));
+void MainWindow::setStatusText(const std::wstring& text) {
+    const QString shown = QString::fromStdWString(text);
+    status_->setToolTip(shown);
+    status_->setText(status_->fontMetrics().elidedText(shown, Qt::ElideMiddle, status_->width()));
 }
 
 void MainWindow::enableButton(int controlId, bool enabled) {
@@ -72,7 +87,7 @@ void MainWindow::invalidatePanel(int controlId) {
     if (controlId == IDC_SPECTRUM) spectrum_->update();
 }
 
-void MainWindow::destroyForGood() {
+void MainWindow::destroyWindow() {
     if (destroyed_) return;
     destroyed_ = true;
     onDestroy();
@@ -80,23 +95,39 @@ void MainWindow::destroyForGood() {
     QCoreApplication::exit(0);
 }
 
-// The event itself was made on the posting thread; only Qt looks at it. The
-// item travels through the port's queue, whose mutex orders the hand-over.
-void MainWindow::customEvent(QEvent*) { handlePostedItem(); }
+std::wstring MainWindow::browseSavePath() { return askSavePath(*this); }
 
-void MainWindow::handlePostedItem() {
-    std::optional<PostedItem> item = port_.takePostedItem();
+bool MainWindow::askYesNo(const std::wstring& text, const std::wstring& caption, bool yesIsDefault) {
+    return ::askYesNo(*this, text, caption, yesIsDefault);
+}
+
+void MainWindow::setTakeUnsaved(bool unsaved) {
+    if (unsaved)
+        sleepInhibitor_ = std::make_unique<SleepInhibitor>();
+    else
+        sleepInhibitor_.reset();
+}
+
+std::wstring MainWindow::documentsFolder() {
+    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    return (!documents.isEmpty() && QDir(documents).exists() ? documents : QDir::homePath()).toStdWString();
+}
+
+// The event itself was made on the posting thread; only Qt looks at it. The
+// item travels through the queue, whose mutex orders the hand-over.
+void MainWindow::customEvent(QEvent*) {
+    std::optional<PostedItem> item = posted_.take();
     if (!item || destroyed_) return;
     if (item->isErrorBox) {
         QMessageBox::critical(this, QString::fromStdWString(item->caption),
                               QString::fromStdWString(item->text));
         return;
     }
-    onAppMessage(port_, item->message);
+    onAppMessage(*this, item->message);
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
-    if (!destroyed_) onCloseRequest(port_);
+    if (!destroyed_) onCloseRequest(*this);
     if (destroyed_) {
         event->accept();
     } else {

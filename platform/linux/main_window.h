@@ -1,29 +1,41 @@
 #pragma once
 // Implemented features: the main window with its fixed layout of two
-// buttons, the status line and three panels; dispatch of posted items and
-// of the close request to the core.
+// buttons, the status line and three panels; the core's window port itself
+// (posted items, dialogs, the sleep inhibitor of an unsaved take); dispatch
+// of posted items and of the close request to the core.
 #include <QWidget>
 
-#include "platform/linux/qt_window_port.h"
+#include <memory>
+
+#include "base/window_port.h"
+#include "platform/linux/posted_items.h"
 
 class QLabel;
 class QPushButton;
 class PanelWidget;
+class SleepInhibitor;
 
-class MainWindow final : public QWidget {
+class MainWindow final : public QWidget, public WindowPort {
 public:
     MainWindow();
+    ~MainWindow() override;
 
-    // The port the core reaches this window through.
-    QtWindowPort& port() { return port_; }
+    // Any thread; neither waits for the window thread.
+    void postMessage(uint32_t message) override;
+    // The window thread shows the box when it gets to it.
+    void showErrorBox(const std::wstring& text, const std::wstring& caption) override;
 
-    // Window thread only, for the port.
-    void setStatusText(const QString& text);
-    void enableButton(int controlId, bool enabled);
-    void invalidatePanel(int controlId);
+    void setStatusText(const std::wstring& text) override;
+    void enableButton(int controlId, bool enabled) override;
+    void invalidatePanel(int controlId) override;
     // Runs the core's destruction, hides the window and ends the event loop
     // with exit code 0. Later calls do nothing.
-    void destroyForGood();
+    void destroyWindow() override;
+    std::wstring browseSavePath() override;
+    bool askYesNo(const std::wstring& text, const std::wstring& caption, bool yesIsDefault) override;
+    void setTakeUnsaved(bool unsaved) override;
+    // The documents folder when it exists, else the home folder.
+    std::wstring documentsFolder() override;
 
 protected:
     // Qt hands every event type of ours here; the posted items are the only one.
@@ -33,14 +45,14 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    void handlePostedItem();
-
-    QtWindowPort port_;
+    PostedItems posted_;
     QPushButton* startButton_;
     QPushButton* stopButton_;
     QLabel* status_;
     PanelWidget* volumeMeter_;
     PanelWidget* waveform_;
     PanelWidget* spectrum_;
+    // Held from Start until the take's file is finished.
+    std::unique_ptr<SleepInhibitor> sleepInhibitor_;
     bool destroyed_ = false;
 };

@@ -1,159 +1,180 @@
 // Implemented features:
-// - CaptureSource over COM and Core Audio: CoInitialize/CoUninitialize per
-//   recording thread, the device enumerator, the default capture endpoint of
-//   the console role, its audio client in shared mode, the capture client and
-//   packet polling every 5 ms (GetNextPacketSize, GetBuffer, ReleaseBuffer)
-// - the recording thread registered with the multimedia scheduler (MMCSS "Audio")
-// - the mix format handed to the core as its layout-identical record and
-//   freed with CoTaskMemFree
-// - makeWasapiCaptureSource
+// - CaptureSource over COM and Core Audio in shared mode: a COM apartment per
+//   source, the default capture endpoint of the console role, its audio client
+//   initialised with the mix format as the engine gave it (1 s buffer, no
+//   event), the capture client, and packets polled every 5 ms
+// - refusals told apart: no capture endpoint, access denied by the privacy
+//   settings, the device held exclusively, a mix format of an unknown kind
+// - a failing capture call (the device invalidated, the service gone) ends
+//   the source; the recording thread makes a new one
+// - the recording thread registered with the multimedia scheduler ("Audio")
+//   from Start until stop()
+#include "wasapi_capture_source.h"
 
-// The core spells its two sub-format constants as the platform's media headers
-// do, which declare them again as GUID objects. This file uses neither, so the
-// core's pair is renamed for the length of its header.
-#define KSDATAFORMAT_SUBTYPE_IEEE_FLOAT coreSubtypeIeeeFloat
-#define KSDATAFORMAT_SUBTYPE_PCM coreSubtypePcm
-#include "platform/win32/wasapi_capture_source.h"
-#undef KSDATAFORMAT_SUBTYPE_IEEE_FLOAT
-#undef KSDATAFORMAT_SUBTYPE_PCM
-
-#include <algorithm>
-#include <cstddef>
-
-// mingw declares the Core Audio identifiers but its uuid library does not
-// define them; initguid.h makes this file define the ones these headers name
-// (as selectany objects, so another file doing the same does not clash).
-#include <initguid.h>
-
-#include <windows.h>
-
-#include <audioclient.h>
 #include <avrt.h>
+#include <audioclient.h>
 #include <mmdeviceapi.h>
 #include <objbase.h>
+#include <wrl/client.h>
 
-// The core reads the mix format through its own record, so the two must agree
-// byte for byte.
-static_assert(sizeof(WaveFormat) == sizeof(WAVEFORMATEX));
-static_assert(offsetof(WaveFormat, wFormatTag) == offsetof(WAVEFORMATEX, wFormatTag));
-static_assert(offsetof(WaveFormat, nChannels) == offsetof(WAVEFORMATEX, nChannels));
-static_assert(offsetof(WaveFormat, nSamplesPerSec) == offsetof(WAVEFORMATEX, nSamplesPerSec));
-static_assert(offsetof(WaveFormat, nAvgBytesPerSec) == offsetof(WAVEFORMATEX, nAvgBytesPerSec));
-static_assert(offsetof(WaveFormat, nBlockAlign) == offsetof(WAVEFORMATEX, nBlockAlign));
-static_assert(offsetof(WaveFormat, wBitsPerSample) == offsetof(WAVEFORMATEX, wBitsPerSample));
-static_assert(offsetof(WaveFormat, cbSize) == offsetof(WAVEFORMATEX, cbSize));
-static_assert(sizeof(WaveFormatExtensible) == sizeof(WAVEFORMATEXTENSIBLE));
-static_assert(offsetof(WaveFormatExtensible, wValidBitsPerSample) == offsetof(WAVEFORMATEXTENSIBLE, Samples));
-static_assert(offsetof(WaveFormatExtensible, dwChannelMask) == offsetof(WAVEFORMATEXTENSIBLE, dwChannelMask));
-static_assert(offsetof(WaveFormatExtensible, SubFormat) == offsetof(WAVEFORMATEXTENSIBLE, SubFormat));
-static_assert(sizeof(FormatGuid) == sizeof(GUID));
-static_assert(sizeof(Status) == sizeof(HRESULT));
-static_assert(BUFFER_FLAG_SILENT == AUDCLNT_BUFFERFLAGS_SILENT);
-static_assert(BUFFER_FLAG_DATA_DISCONTINUITY == AUDCLNT_BUFFERFLAGS_DATA_DISCONTINUITY);
+#include <algorithm>
+#include <optional>
+
+#include "mix_format.h"
 
 namespace {
 
+using Microsoft::WRL::ComPtr;
+
+// The engine's buffer, in 100 ns units: 1 s of sound, so a poll that comes late loses nothing.
+constexpr REFERENCE_TIME BUFFER_DURATION = 10000000;
+// The stream was opened without an event, so it is polled: every 5 ms, half
+// the engine's usual 10 ms period, so no packet waits long.
 constexpr std::chrono::milliseconds POLL_INTERVAL{5};
 
-template <typename Interface>
-void releaseObject(Interface*& object) {
-    if (object != nullptr) {
-        object->Release();
-        object = nullptr;
+// COM on this thread for the source's lifetime. Only a successful
+// CoInitialize is balanced: a thread already in another apartment still has
+// working COM, and must not lose it to our CoUninitialize.
+class ComApartment {
+public:
+    ComApartment() : entered_(SUCCEEDED(CoInitialize(nullptr))) {}
+    ~ComApartment() {
+        if (entered_) CoUninitialize();
+    }
+    ComApartment(const ComApartment&) = delete;
+    ComApartment& operator=(const ComApartment&) = delete;
+
+private:
+    bool entered_;
+};
+
+// Keeps this thread ahead of ordinary work while it captures, so a busy
+// machine does not leave the engine's buffer unread until it overruns.
+// Without the service the thread just runs at its normal priority.
+class MmcssRegistration {
+public:
+    MmcssRegistration() {
+        DWORD taskIndex = 0;
+        task_ = AvSetMmThreadCharacteristicsW(L"Audio", &taskIndex);
+    }
+    ~MmcssRegistration() {
+        if (task_ != nullptr) AvRevertMmThreadCharacteristics(task_);
+    }
+    MmcssRegistration(const MmcssRegistration&) = delete;
+    MmcssRegistration& operator=(const MmcssRegistration&) = delete;
+
+private:
+    HANDLE task_;
+};
+
+struct CoTaskMemDeleter {
+    void operator()(void* memory) const { CoTaskMemFree(memory); }
+};
+
+OpenResult openResultOf(HRESULT status) {
+    switch (status) {
+    case E_NOTFOUND:  // no endpoint of that data flow at all
+        return OpenResult::NoDevice;
+    case E_ACCESSDENIED:  // the microphone privacy settings
+        return OpenResult::AccessDenied;
+    case AUDCLNT_E_DEVICE_IN_USE:  // another program holds it in exclusive mode
+        return OpenResult::DeviceInUse;
+    default:
+        return OpenResult::Failed;
     }
 }
 
+class WasapiCaptureSource final : public CaptureSource {
+public:
+    explicit WasapiCaptureSource(DeviceEnumeratorFactory makeEnumerator)
+        : makeEnumerator_(std::move(makeEnumerator)) {}
+
+    OpenResult open(StreamFormat& format) override {
+        apartment_.emplace();
+        HRESULT status = makeEnumerator_(enumerator_.ReleaseAndGetAddressOf());
+        if (SUCCEEDED(status)) status = enumerator_->GetDefaultAudioEndpoint(eCapture, eConsole, &device_);
+        if (SUCCEEDED(status))
+            status = device_->Activate(__uuidof(IAudioClient), CLSCTX_ALL, nullptr,
+                                       reinterpret_cast<void**>(audioClient_.ReleaseAndGetAddressOf()));
+        if (SUCCEEDED(status)) {
+            WAVEFORMATEX* mixFormat = nullptr;
+            status = audioClient_->GetMixFormat(&mixFormat);
+            mixFormat_.reset(mixFormat);
+        }
+        if (FAILED(status)) return openResultOf(status);
+
+        // Decided here, before the take begins: a stream of samples the core
+        // cannot read would give an empty take reported as saved.
+        const std::optional<StreamFormat> stream = streamFormatOf(*mixFormat_);
+        if (!stream) return OpenResult::UnsupportedFormat;
+        // Shared mode takes the mix format exactly as GetMixFormat gave it;
+        // an edited copy (fewer channels) is refused.
+        status = audioClient_->Initialize(AUDCLNT_SHAREMODE_SHARED, 0, BUFFER_DURATION, 0, mixFormat_.get(),
+                                          nullptr);
+        if (SUCCEEDED(status)) status = audioClient_->GetService(IID_PPV_ARGS(&captureClient_));
+        if (SUCCEEDED(status)) status = audioClient_->Start();
+        if (FAILED(status)) return openResultOf(status);
+        mmcss_.emplace();
+        format = *stream;
+        return OpenResult::Opened;
+    }
+
+    void waitForPacket(std::chrono::milliseconds longest) override {
+        Sleep(static_cast<DWORD>(std::min(longest, POLL_INTERVAL).count()));
+    }
+
+    PacketResult takePacket(CapturePacket& packet) override {
+        UINT32 frames = 0;
+        if (FAILED(captureClient_->GetNextPacketSize(&frames))) return PacketResult::Lost;
+        if (frames == 0) return PacketResult::NoneWaiting;
+        BYTE* data = nullptr;
+        DWORD flags = 0;
+        const HRESULT status = captureClient_->GetBuffer(&data, &frames, &flags, nullptr, nullptr);
+        if (FAILED(status)) return PacketResult::Lost;
+        // Nothing is lent then, so nothing is to be released.
+        if (status == AUDCLNT_S_BUFFER_EMPTY) return PacketResult::NoneWaiting;
+        lentFrames_ = frames;
+        packet.data = data;
+        packet.frames = frames;
+        packet.silent = (flags & AUDCLNT_BUFFERFLAGS_SILENT) != 0;
+        packet.gap = (flags & AUDCLNT_BUFFERFLAGS_DATA_DISCONTINUITY) != 0;
+        return PacketResult::Taken;
+    }
+
+    // The engine takes back a whole packet or none of it. A refusal needs no
+    // answer here: the device is gone, and the next takePacket says Lost.
+    void releasePacket() override { captureClient_->ReleaseBuffer(lentFrames_); }
+
+    // The scheduler registration ends with capture: the thread goes on to
+    // write the file and may wait for the user.
+    void stop() override {
+        if (audioClient_) audioClient_->Stop();
+        mmcss_.reset();
+    }
+
+private:
+    DeviceEnumeratorFactory makeEnumerator_;
+    // Destroyed in reverse order: the scheduler registration, the mix format,
+    // the capture client, the audio client, the device, the enumerator, and
+    // COM last, after everything of it has been released.
+    std::optional<ComApartment> apartment_;
+    ComPtr<IMMDeviceEnumerator> enumerator_;
+    ComPtr<IMMDevice> device_;
+    ComPtr<IAudioClient> audioClient_;
+    ComPtr<IAudioCaptureClient> captureClient_;
+    std::unique_ptr<WAVEFORMATEX, CoTaskMemDeleter> mixFormat_;
+    std::optional<MmcssRegistration> mmcss_;
+    UINT32 lentFrames_ = 0;  // of the packet lent last
+};
+
 }  // namespace
 
-WasapiCaptureSource::~WasapiCaptureSource() {
-    releaseCaptureClient();
-    releaseAudioClient();
-    releaseDevice();
-    releaseEnumerator();
+std::unique_ptr<CaptureSource> makeWasapiCaptureSourceWith(DeviceEnumeratorFactory makeEnumerator) {
+    return std::make_unique<WasapiCaptureSource>(std::move(makeEnumerator));
 }
 
-void WasapiCaptureSource::initializeThread() {
-    // Its status is deliberately ignored: a thread that already has an
-    // apartment still gets working COM, and any real failure shows up in the
-    // next call.
-    (void)CoInitialize(nullptr);
-    // The multimedia scheduler keeps this thread ahead of ordinary work, so a
-    // busy machine does not leave the engine's buffer unread until it overruns.
-    // Without the service the thread just runs at its normal priority.
-    DWORD taskIndex = 0;
-    mmcssTask_ = AvSetMmThreadCharacteristicsW(L"Audio", &taskIndex);
+std::unique_ptr<CaptureSource> makeWasapiCaptureSource() {
+    return makeWasapiCaptureSourceWith([](IMMDeviceEnumerator** enumerator) {
+        return CoCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_ALL, IID_PPV_ARGS(enumerator));
+    });
 }
-
-void WasapiCaptureSource::uninitializeThread() {
-    if (mmcssTask_ != nullptr) AvRevertMmThreadCharacteristics(mmcssTask_);
-    mmcssTask_ = nullptr;
-    CoUninitialize();
-}
-
-Status WasapiCaptureSource::createEnumerator() {
-    return CoCreateInstance(CLSID_MMDeviceEnumerator, nullptr, CLSCTX_ALL, IID_IMMDeviceEnumerator,
-                            reinterpret_cast<void**>(&enumerator_));
-}
-
-Status WasapiCaptureSource::getDefaultCaptureEndpoint() {
-    return enumerator_->GetDefaultAudioEndpoint(eCapture, eConsole, &device_);
-}
-
-Status WasapiCaptureSource::activateAudioClient() {
-    return device_->Activate(IID_IAudioClient, CLSCTX_ALL, nullptr, reinterpret_cast<void**>(&audioClient_));
-}
-
-Status WasapiCaptureSource::getMixFormat(WaveFormat** format) {
-    WAVEFORMATEX* mixFormat = nullptr;
-    const HRESULT status = audioClient_->GetMixFormat(&mixFormat);
-    *format = reinterpret_cast<WaveFormat*>(mixFormat);
-    return status;
-}
-
-void WasapiCaptureSource::freeMixFormat(WaveFormat* format) { CoTaskMemFree(format); }
-
-Status WasapiCaptureSource::initialize(const WaveFormat* format, int64_t bufferDuration) {
-    return audioClient_->Initialize(AUDCLNT_SHAREMODE_SHARED, 0, bufferDuration, 0,
-                                    reinterpret_cast<const WAVEFORMATEX*>(format), nullptr);
-}
-
-Status WasapiCaptureSource::getCaptureService() {
-    return audioClient_->GetService(IID_IAudioCaptureClient, reinterpret_cast<void**>(&captureClient_));
-}
-
-Status WasapiCaptureSource::start() { return audioClient_->Start(); }
-
-// The stream was opened without an event, so it is polled: every 5 ms, half
-// the engine's usual 10 ms period, so no packet waits long.
-void WasapiCaptureSource::waitForPacket(std::chrono::milliseconds longest) {
-    Sleep(static_cast<DWORD>(std::min(longest, POLL_INTERVAL).count()));
-}
-
-Status WasapiCaptureSource::getNextPacketSize(uint32_t* frames) {
-    UINT32 packetFrames = 0;
-    const HRESULT status = captureClient_->GetNextPacketSize(&packetFrames);
-    *frames = packetFrames;
-    return status;
-}
-
-Status WasapiCaptureSource::getBuffer(const uint8_t** data, uint32_t* frames, uint32_t* flags) {
-    BYTE* packet = nullptr;
-    UINT32 packetFrames = 0;
-    DWORD packetFlags = 0;
-    const HRESULT status = captureClient_->GetBuffer(&packet, &packetFrames, &packetFlags, nullptr, nullptr);
-    *data = packet;
-    *frames = packetFrames;
-    *flags = packetFlags;
-    return status;
-}
-
-Status WasapiCaptureSource::releaseBuffer(uint32_t frames) { return captureClient_->ReleaseBuffer(frames); }
-
-Status WasapiCaptureSource::stop() { return audioClient_->Stop(); }
-
-void WasapiCaptureSource::releaseCaptureClient() { releaseObject(captureClient_); }
-void WasapiCaptureSource::releaseAudioClient() { releaseObject(audioClient_); }
-void WasapiCaptureSource::releaseDevice() { releaseObject(device_); }
-void WasapiCaptureSource::releaseEnumerator() { releaseObject(enumerator_); }
-
-std::unique_ptr<CaptureSource> makeWasapiCaptureSource() { return std::make_unique<WasapiCaptureSource>(); }

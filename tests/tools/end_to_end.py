@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 # Drives quorvel, or quorvel.exe under Wine, as a user would, on an X display
-# and PulseAudio servers of its own: clicks the buttons, types a path into the
-# Save As dialog, plays a tone into the sink whose monitor is the default
+# and sound servers of its own (PulseAudio, and for the Linux program PipeWire
+# too unless QUORVEL_E2E_PIPEWIRE=0): clicks the buttons, types a path into
+# the Save As dialog, plays a tone into the sink whose monitor is the default
 # source, closes the window; then checks the files, the texts shown and the
 # exit code. The two programs differ only in how they start, how a path is
 # spelled and how their texts are read. Screenshots and logs go to ARTIFACTS.
@@ -11,7 +12,7 @@
 #
 # Exits 77 (skipped) when a tool it needs is missing or a scenario could not
 # run here (and nothing failed): a skip is never a pass.
-import contextlib, ctypes, os, shutil, signal, subprocess, sys, tempfile, time
+import array, contextlib, ctypes, functools, os, shutil, signal, subprocess, sys, tempfile, time
 from pathlib import Path
 from types import SimpleNamespace
 
@@ -74,35 +75,84 @@ def send_close(window):
 
 
 @contextlib.contextmanager
-def sound(work, encoding="float32le", rate=48000, channels=2):
-    # A PulseAudio server of its own, its default source the monitor of a
-    # null sink, and the tone playing into the sink (right channel at half level).
-    runtime = tempfile.mkdtemp(dir=work)
-    s = SimpleNamespace(address=f"unix:{runtime}/native", rate=rate, channels=channels)
-    Path(runtime, "default.pa").write_text(
-        f"load-module module-native-protocol-unix auth-anonymous=1 socket={runtime}/native\n"
-        f"load-module module-null-sink sink_name=tone format={encoding} rate={rate} channels={channels}\n"
-        "set-default-source tone.monitor\n")
-    s.server = subprocess.Popen(["pulseaudio", "--daemonize=no", "-n", "--exit-idle-time=-1", f"-F{runtime}/default.pa",
-                                 f"--log-target=file:{runtime}/log"], env=dict(os.environ, XDG_RUNTIME_DIR=runtime,
-                                 PULSE_RUNTIME_PATH=runtime, PULSE_STATE_PATH=runtime))
+def sound(work, encoding="float32le", rate=48000, channels=2, server="pulseaudio"):
+    # A sound server of its own on a private runtime folder, PulseAudio or
+    # PipeWire with its PulseAudio server (and a D-Bus session of its own):
+    # its default source the monitor of a null sink, the tone playing into the
+    # sink (right channel at half level). kill() ends it as a crash would,
+    # start() brings it back as it was, suspend(True/False) stops and resumes
+    # the sink's input.
+    runtime = Path(tempfile.mkdtemp(dir=work))
+    s = SimpleNamespace(address=f"unix:{runtime}/native", rate=rate, channels=channels, servers=[], tone=None)
+    env = {k: v for k, v in os.environ.items() if k != "DISPLAY"} | {
+        k: str(runtime) for k in ("XDG_RUNTIME_DIR", "XDG_CONFIG_HOME", "XDG_STATE_HOME", "PULSE_RUNTIME_PATH")}
     pactl = ["pactl", f"--server={s.address}"]
-    check(wait(lambda: subprocess.run(pactl + ["info"], capture_output=True).returncode == 0, 10), "no PulseAudio")
-    # pacat's short latency keeps the null sink from rendering seconds ahead of
-    # a new listener; a raised priority keeps a busy machine from starving it.
-    tone = subprocess.Popen(["nice", "-n", "-10", "sh", "-c", (
-        f"sox -D -n -t raw -r {rate} {'-e float -b 32' if 'float' in encoding else '-e signed -b 16'} -c {channels} - "
-        f"synth 600 sine 997 vol 0.5 {'remix 1 1v0.5' if channels == 2 else ''} | pacat --server={s.address} "
-        f"--device=tone --format={encoding} --rate={rate} --channels={channels} --latency-msec=500")],
-        start_new_session=True, stderr=subprocess.DEVNULL)
-    check(wait(lambda: run(*pactl, "list", "short", "sink-inputs"), 10), "the tone did not start")
-    time.sleep(1)  # the sink settles; a new listener then gets its first data at once
+
+    def answer(*command):  # nothing when the server does not answer
+        return subprocess.run(command, env=env, capture_output=True, text=True, timeout=10).stdout
+
+    if server == "pulseaudio":
+        (runtime / "default.pa").write_text(
+            f"load-module module-native-protocol-unix auth-anonymous=1 socket={runtime}/native\n"
+            f"load-module module-null-sink sink_name=tone format={encoding} rate={rate} channels={channels}\n"
+            "set-default-source tone.monitor\n")
+        servers = [(["pulseaudio", "--daemonize=no", "-n", "--exit-idle-time=-1", f"-F{runtime}/default.pa"],
+                    lambda: answer(*pactl, "info"))]  # each server, and what tells that it is ready
+    else:
+        bus = subprocess.Popen(["dbus-daemon", "--session", "--nofork", "--print-address"], stdout=subprocess.PIPE,
+                               stderr=subprocess.DEVNULL, text=True, env=env)
+        env["DBUS_SESSION_BUS_ADDRESS"] = bus.stdout.readline().strip()
+        # The sink exists from the daemon's start, and is the default source
+        # before the PulseAudio server takes a client.
+        (runtime / "pipewire/pipewire.conf.d").mkdir(parents=True)
+        (runtime / "pipewire/pipewire.conf.d/tone.conf").write_text(
+            "context.objects = [ { factory = adapter args = { factory.name = support.null-audio-sink node.name = tone "
+            f"media.class = Audio/Sink audio.format = {'F32' if 'float' in encoding else 'S16'} audio.rate = {rate} "
+            f"audio.channels = {channels} audio.position = [ {'FL FR' if channels == 2 else 'MONO'} ] }} }} ]\n")
+        (runtime / "wireplumber").mkdir()
+        (runtime / "wireplumber/default-nodes").write_text("[default-nodes]\ndefault.configured.audio.source=tone\n")
+        servers = [(["pipewire"], lambda: answer("pw-cli", "info", "0")),
+                   (["wireplumber"], lambda: "default.audio.source" in answer("pw-metadata", "-n", "default")),
+                   (["pipewire-pulse"], lambda: answer(*pactl, "info"))]
+
+    def start():
+        for command, ready in servers:
+            s.servers.append(subprocess.Popen(command, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
+            check(wait(ready, 10), f"{command[0]} did not start")
+        # pacat's short latency keeps the null sink from rendering seconds ahead of
+        # a new listener; a raised priority keeps a busy machine from starving it.
+        s.tone = subprocess.Popen(["nice", "-n", "-10", "sh", "-c", (
+            f"sox -D -n -t raw -r {rate} {'-e float -b 32' if 'float' in encoding else '-e signed -b 16'} "
+            f"-c {channels} - synth 600 sine 997 vol 0.5 {'remix 1 1v0.5' if channels == 2 else ''} | pacat "
+            f"--server={s.address} --device=tone --format={encoding} --rate={rate} --channels={channels} "
+            "--latency-msec=500")], start_new_session=True, stderr=subprocess.DEVNULL)
+        check(wait(lambda: answer(*pactl, "list", "short", "sink-inputs"), 10), "the tone did not start")
+        time.sleep(1)  # the sink settles; a new listener then gets its first data at once
+
+    def kill():
+        if s.tone:
+            os.killpg(s.tone.pid, signal.SIGTERM)
+            s.tone.wait()
+            s.tone = None
+        while s.servers:
+            s.servers[-1].kill()
+            s.servers.pop().wait()
+
+    def suspend(on):
+        if server == "pulseaudio":
+            answer(*pactl, "suspend-sink", "tone", str(int(on)))
+        else:  # PipeWire does not suspend a sink in use: its PulseAudio server stalls instead
+            s.servers[-1].send_signal(signal.SIGSTOP if on else signal.SIGCONT)
+
+    s.start, s.kill, s.suspend = start, kill, suspend
     try:
+        start()
         yield s
     finally:
-        os.killpg(tone.pid, signal.SIGTERM)
-        s.server.kill()
-        s.server.wait()
+        kill()
+        if server != "pulseaudio":
+            bus.kill()
+            bus.wait()
 
 
 class Program:
@@ -114,7 +164,9 @@ class Program:
 
     def launch(self, name, server):
         env = dict(os.environ, PULSE_SERVER=server, QT_QPA_PLATFORM="xcb", QT_PLUGIN_PATH=str(self.helper),
-                   QT_QPA_GENERIC_PLUGINS="quorveltexts", QUORVEL_TEXTS=str(self.work / "texts"))
+                   QT_QPA_GENERIC_PLUGINS="quorveltexts", QUORVEL_TEXTS=str(self.work / "texts"),
+                   # No session bus: none is launched for the X display and left behind.
+                   DBUS_SESSION_BUS_ADDRESS=f"unix:path={self.work}/no-bus")
         if "nonexistent" in server:  # nor may Wine find a device some other way
             env["WINEDLLOVERRIDES"] = env.get("WINEDLLOVERRIDES", "") + ";winealsa.drv,wineoss.drv=d"
         command = [self.binary] if self.kind == "linux" else ["wine", self.binary]
@@ -166,8 +218,9 @@ class Program:
         wait(lambda: self.process.poll() is not None, seconds)
         check(self.process.returncode == 0, f"exit code {self.process.returncode} after the close")
 
-    def judge(self, path, min_seconds, max_seconds, rate=48000, channels=2, jumps=0):
-        fault = check_take(path, rate, channels, min_seconds, max_seconds, jumps) if path.exists() else "no file"
+    def judge(self, path, min_seconds, max_seconds, rate=48000, channels=2, jumps=0, silence=0):
+        fault = check_take(path, rate, channels, min_seconds, max_seconds, jumps, silence) \
+            if path.exists() else "no file"
         check(not fault, f"{path.name}: {fault}")
 
     def screenshot(self, name):
@@ -243,10 +296,9 @@ def close_during_take(p, work, sound):
     if p.save_as(take := work / "closed.wav") and p.wait_status("Recording..."):
         time.sleep(2)
         if suspend := p.kind == "linux":  # a device that delivers nothing is reported, and then its return
-            pactl = ["pactl", f"--server={sound.address}", "suspend-sink", "tone"]  # a monitor is not suspended alone
-            run(*pactl, 1)
+            sound.suspend(True)  # a monitor is not suspended alone: the sink is
             check(wait(lambda: p.status().startswith(STALLED), 10), f"status {p.status()!r} with the device suspended")
-            run(*pactl, 0)
+            sound.suspend(False)
             p.wait_status("Recording...")
         p.close()  # the sink drops what it held when suspended: the tone jumps once
         p.judge(take, 1.0, time.monotonic() - began + 0.5, sound.rate, sound.channels, jumps=suspend)
@@ -260,16 +312,60 @@ def full_disk(p, work, sound):
         return print("SKIPPED:", skipped[-1])
     try:
         if p.save_as(full / "take.wav") and p.wait_status("Recording..."):
-            time.sleep(2.5)  # 192 KB a second
+            began = time.monotonic()
+            # 192 KB a second: the disk is full within two seconds, and the take goes on.
+            p.wait_status(f"Recording... could not write {p.spell(full / 'take.wav')}: the take is kept in memory", 10)
+            time.sleep(1)
             p.click(STOP)
+            recorded = time.monotonic() - began
             if check(box := find("Take not saved"), "no box offers to save the take elsewhere"):
-                dismiss(box, "Take not saved", "alt+y")
+                dismiss(box, "Take not saved", "Return")  # saving elsewhere is the default
                 if p.save_as(good := work / "good.wav", start=False):
                     p.wait_status("Saved to: " + p.spell(good))
-                    p.judge(good, 2, 10)
+                    p.judge(good, recorded - 0.5, recorded + 2)
         check(not os.listdir(full), f"left on the full disk: {os.listdir(full)}")
     finally:
         subprocess.run(["umount", "--lazy", full])
+
+
+def signals_end_takes(p, work, sound):
+    # What a logout or `systemctl stop`, Ctrl+C and a closed terminal send: the take's file is finished, then exit 0.
+    for n, name in enumerate(("SIGTERM", "SIGINT", "SIGHUP")):
+        if n and not p.launch(f"signals_end_takes-{name}", sound.address):
+            return
+        if p.save_as(take := work / f"{name}.wav") and p.wait_status("Recording..."):
+            began = time.monotonic()
+            time.sleep(2)
+            p.process.send_signal(getattr(signal, name))
+            recorded = time.monotonic() - began
+            if not check(wait(lambda: p.process.poll() is not None, 20), f"{name} did not end the program"):
+                p.process.kill()
+                p.process.wait()
+            check(p.process.returncode == 0, f"exit code {p.process.returncode} after {name}")
+            p.judge(take, recorded - 0.5, recorded + 0.5)
+
+
+def killed(p, work, sound):
+    # Nothing can finish the file of a killed program: it is still a valid WAV of all but about the last second.
+    if p.save_as(take := work / "killed.wav") and p.wait_status("Recording..."):
+        began = time.monotonic()
+        time.sleep(3.5)
+        p.process.kill()
+        recorded = time.monotonic() - began
+        p.process.wait()
+        p.judge(take, recorded - 1.5, recorded)  # the header agrees with the file's size
+
+
+def keyboard_only(p, work, sound):
+    # Space on Start (where the focus starts), the path typed, Return, Tab to Stop, Space.
+    run("xdotool", "windowfocus", "--sync", p.window)
+    run("xdotool", "key", "space")
+    if p.save_as(take := work / "keys.wav", start=False) and p.wait_status("Recording..."):
+        time.sleep(1.5)
+        run("xdotool", "windowfocus", "--sync", p.window)
+        run("xdotool", "key", "Tab", "space")
+        p.wait_status("Saved to: " + p.spell(take))
+        p.judge(take, 0.5, 10)
 
 
 def no_sound_server(p, work, sound):
@@ -278,19 +374,75 @@ def no_sound_server(p, work, sound):
         check(not take.exists(), "a file was written without a sound server")
 
 
+RECONNECTING = "Recording... reconnecting to the audio device"
+
+
 def server_killed(p, work, sound):
-    # What was captured until the server died is all in the file.
+    # A server that dies for good: the program tries to reconnect for 10 s,
+    # then keeps what was captured until the server died.
     began = time.monotonic()
     if p.save_as(take := work / "cut.wav") and p.wait_status("Recording..."):
         time.sleep(1.5)
-        sound.server.kill()
+        killed = time.monotonic()
+        sound.kill()
         if p.kind == "linux":  # the take ends by itself
-            p.wait_status(f"Saved to: {p.spell(take)} (the audio device was lost: recording stopped)", 10)
+            p.wait_status(RECONNECTING, 5)
+            p.wait_status(f"Saved to: {p.spell(take)} (the audio device was lost: recording stopped)", 20)
         else:  # Wine's engine just stops delivering packets
             time.sleep(1)
             p.click(STOP)
             p.wait_status("Saved to: " + p.spell(take))
-        p.judge(take, 0.5, time.monotonic() - began)
+        p.judge(take, 0.5, killed - began)
+
+
+def server_restarted(p, work, sound):
+    # A server that dies and comes back 2 s later with the same sink (a crash,
+    # a restarted PipeWire): the take goes on in the same file, the 2 s kept as
+    # silence and counted as one gap.
+    began = time.monotonic()
+    if p.save_as(take := work / "restarted.wav") and p.wait_status("Recording..."):
+        time.sleep(1.5)
+        sound.kill()
+        p.wait_status(RECONNECTING, 5)
+        time.sleep(2)
+        sound.start()
+        def tone_back():  # the panels keep the last picture until new input comes: the file tells
+            data = take.read_bytes()  # brought up to date every second
+            return bytes(3 * sound.rate * sound.channels) in data and max(map(abs, array.array("h", data[-8000:]))) > 999
+        if p.wait_status("Recording...") and check(wait(tone_back, 10, 0.5), "the tone did not come back"):
+            p.click(STOP)
+            p.wait_status(f"Saved to: {p.spell(take)} (1 gap in the input)")
+        # The tone breaks where the server died and where it came back.
+        p.judge(take, 3, time.monotonic() - began, sound.rate, sound.channels, jumps=2, silence=1.9)
+
+
+def held_up(p, work, sound):
+    # A program held up longer than the server keeps input for it (1 s) loses
+    # input: the take says so once, and the tone jumps there.
+    began = time.monotonic()
+    if p.save_as(take := work / "held.wav") and p.wait_status("Recording..."):
+        time.sleep(1.5)
+        p.process.send_signal(signal.SIGSTOP)
+        time.sleep(2)
+        p.process.send_signal(signal.SIGCONT)
+        time.sleep(1.5)  # the loss is told once the program has caught up
+        p.click(STOP)
+        p.wait_status(f"Saved to: {p.spell(take)} (1 gap in the input)")
+        p.judge(take, 1.5, time.monotonic() - began, jumps=1)
+
+
+def on_pipewire(*runs):
+    # The same scenarios against PipeWire's PulseAudio server, named apart;
+    # QUORVEL_E2E_PIPEWIRE=0 leaves them to another build.
+    if os.environ.get("QUORVEL_E2E_PIPEWIRE") == "0":
+        return []
+    if missing := [t for t in ("pipewire", "wireplumber", "pipewire-pulse", "dbus-daemon") if not shutil.which(t)]:
+        return skipped.append("PipeWire: not installed: " + " ".join(missing)) or []
+    renamed = []
+    for scenario, sink in runs:
+        renamed.append((functools.partial(scenario), (*(sink or ("float32le", 48000, 2)), "pipewire")))
+        renamed[-1][0].__name__ = scenario.__name__ + "_on_pipewire"
+    return renamed
 
 
 def data_seconds(path, rate=48000, channels=2):
@@ -336,17 +488,6 @@ def session_end(p, work, sound):
         p.judge(take, 1, 20)
 
 
-def killed_mid_take(p, work, sound):
-    # kill -KILL: the file on disk is a valid WAV of all but about the last second, without a break.
-    if p.save_as(take := work / "killed.wav") and p.wait_status("Recording..."):
-        synced, written = after_a_write(take)
-        time.sleep(2.5)
-        p.process.kill()
-        p.process.wait()
-        held = written + time.monotonic() - synced
-        p.judge(take, held - 1.3, held + 0.3)
-
-
 def console_interrupt(p, work, sound):
     # Ctrl+C in the console (Wine turns SIGINT into CTRL_C_EVENT) closes the program as its window's close does.
     if p.save_as(take := work / "interrupted.wav") and p.wait_status("Recording..."):
@@ -390,8 +531,13 @@ def main():
     close_sink = ("s16le", 44100, 1) if kind == "linux" else ("float32le", 48000, 2)
     scenarios = [(complete_take, ()), (unwritable_then_non_ascii, ()), (close_during_take, close_sink), (full_disk, ()),
                  (no_sound_server, None), (server_killed, ())]
+    if kind == "linux":
+        scenarios += [(server_restarted, ()), (held_up, ())]
+        scenarios += on_pipewire((complete_take, ()), (close_during_take, close_sink), (server_restarted, ()),
+                                 (held_up, ()))
+        scenarios += [(signals_end_takes, ()), (killed, ()), (keyboard_only, ())]
     if kind == "wine":
-        scenarios += [(keyboard_take, ()), (session_end, ()), (killed_mid_take, ()), (console_interrupt, ())]
+        scenarios += [(keyboard_take, ()), (session_end, ()), (killed, ()), (console_interrupt, ())]
     for scenario, sink in scenarios:
         print("---", scenario.__name__, flush=True)
         with tempfile.TemporaryDirectory(prefix="quorvel-e2e.") as work, \

@@ -1,0 +1,235 @@
+// The Windows capture source against fakes of the four Core Audio interfaces
+// (64-bit only: one calling convention). The fakes refuse what Microsoft
+// documents Windows to refuse: a partial ReleaseBuffer, a second GetBuffer
+// before ReleaseBuffer, a shared-mode Initialize with anything but the mix
+// format, any call once the device is invalidated.
+#include <windows.h>
+
+#include <audioclient.h>
+#include <ks.h>
+#include <ksmedia.h>
+#include <mmdeviceapi.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <deque>
+
+#include "wasapi_capture_source.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using Names = std::vector<std::string>;
+const Names EVERY_OBJECT = {"capture client", "audio client", "device", "enumerator"};
+
+// One of the endpoint's interfaces; the Release that lets it go writes
+// EVERY_OBJECT[OBJECT] into the endpoint's log.
+template <typename Interface, size_t OBJECT>
+struct Counted : Interface {
+    HRESULT QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }  // never asked
+    ULONG AddRef() override { return ++refs; }
+    ULONG Release() override {
+        if (--refs == 0) log().push_back(EVERY_OBJECT[OBJECT]);
+        return refs;
+    }
+    virtual Names& log() = 0;
+    ULONG refs = 0;
+};
+
+// One capture endpoint: its enumerator, device, audio client and capture
+// client, which live as long as it does.
+struct FakeEndpoint : Counted<IAudioCaptureClient, 0>,
+                      Counted<IAudioClient, 1>,
+                      Counted<IMMDevice, 2>,
+                      Counted<IMMDeviceEnumerator, 3> {
+    explicit FakeEndpoint(Bytes mix) : mixFormat(std::move(mix)) {}
+    Names& log() override { return released; }
+    HRESULT step(const std::string& name) const {
+        if (invalidated) return AUDCLNT_E_DEVICE_INVALIDATED;
+        return name == failingStep ? failure : S_OK;
+    }
+    // One counted reference, from the call that finds or makes the object.
+    template <typename Interface>
+    HRESULT lend(const char* name, void** object) {
+        *object = nullptr;
+        if (FAILED(step(name))) return step(name);
+        static_cast<Interface*>(this)->AddRef();
+        *object = static_cast<Interface*>(this);
+        return S_OK;
+    }
+    std::unique_ptr<CaptureSource> source() {
+        return makeWasapiCaptureSourceWith([this](IMMDeviceEnumerator** made) {
+            return lend<IMMDeviceEnumerator>("CoCreateInstance", reinterpret_cast<void**>(made));
+        });
+    }
+
+    HRESULT GetDefaultAudioEndpoint(EDataFlow flow, ERole, IMMDevice** endpoint) override {
+        if (flow != eCapture) return E_NOTFOUND;  // a machine with a microphone only
+        return lend<IMMDevice>("GetDefaultAudioEndpoint", reinterpret_cast<void**>(endpoint));
+    }
+    HRESULT Activate(REFIID iid, DWORD, PROPVARIANT*, void** client) override {
+        return iid == __uuidof(IAudioClient) ? lend<IAudioClient>("Activate", client) : E_NOINTERFACE;
+    }
+    HRESULT GetMixFormat(WAVEFORMATEX** format) override {
+        *format = nullptr;
+        if (FAILED(step("GetMixFormat"))) return step("GetMixFormat");
+        *format = static_cast<WAVEFORMATEX*>(CoTaskMemAlloc(mixFormat.size()));
+        std::memcpy(*format, mixFormat.data(), mixFormat.size());
+        return S_OK;
+    }
+    HRESULT Initialize(AUDCLNT_SHAREMODE mode, DWORD, REFERENCE_TIME, REFERENCE_TIME periodicity,
+                       const WAVEFORMATEX* format, LPCGUID) override {
+        if (mode != AUDCLNT_SHAREMODE_SHARED || periodicity != 0) return E_INVALIDARG;
+        // The shared engine captures in its mix format and in no other.
+        const auto* bytes = reinterpret_cast<const uint8_t*>(format);
+        if (Bytes(bytes, bytes + sizeof(WAVEFORMATEX) + format->cbSize) != mixFormat)
+            return AUDCLNT_E_UNSUPPORTED_FORMAT;
+        initialized = SUCCEEDED(step("Initialize"));
+        return step("Initialize");
+    }
+    HRESULT GetService(REFIID iid, void** service) override {
+        if (!initialized) return AUDCLNT_E_NOT_INITIALIZED;
+        return iid == __uuidof(IAudioCaptureClient) ? lend<IAudioCaptureClient>("GetService", service)
+                                                    : E_NOINTERFACE;
+    }
+    HRESULT Start() override {
+        started = initialized && SUCCEEDED(step("Start"));
+        return initialized ? step("Start") : AUDCLNT_E_NOT_INITIALIZED;
+    }
+    HRESULT Stop() override {
+        started = false;
+        return step("Stop");
+    }
+    HRESULT GetNextPacketSize(UINT32* frames) override {
+        *frames = started && !packets.empty() ? std::get<1>(packets.front()) : 0;
+        return step("GetNextPacketSize");
+    }
+    HRESULT GetBuffer(BYTE** data, UINT32* frames, DWORD* flags, UINT64*, UINT64*) override {
+        *frames = 0;
+        if (FAILED(step("GetBuffer"))) return step("GetBuffer");
+        if (lent) return AUDCLNT_E_OUT_OF_ORDER;
+        if (!started || packets.empty()) return AUDCLNT_S_BUFFER_EMPTY;
+        std::tie(*data, *frames, *flags) = packets.front();
+        lent = true;
+        return S_OK;
+    }
+    HRESULT ReleaseBuffer(UINT32 frames) override {
+        if (FAILED(step("ReleaseBuffer"))) return step("ReleaseBuffer");
+        if (!lent) return AUDCLNT_E_OUT_OF_ORDER;
+        if (frames != 0 && frames != std::get<1>(packets.front())) return AUDCLNT_E_INVALID_SIZE;
+        lent = false;
+        if (frames != 0) packets.pop_front();  // 0 hands the same packet out again
+        return S_OK;
+    }
+    // clang-format off
+    HRESULT EnumAudioEndpoints(EDataFlow, DWORD, IMMDeviceCollection**) override { return E_NOTIMPL; }
+    HRESULT GetDevice(LPCWSTR, IMMDevice**) override { return E_NOTIMPL; }
+    HRESULT RegisterEndpointNotificationCallback(IMMNotificationClient*) override { return E_NOTIMPL; }
+    HRESULT UnregisterEndpointNotificationCallback(IMMNotificationClient*) override { return E_NOTIMPL; }
+    HRESULT OpenPropertyStore(DWORD, IPropertyStore**) override { return E_NOTIMPL; }
+    HRESULT GetId(LPWSTR*) override { return E_NOTIMPL; }
+    HRESULT GetState(DWORD*) override { return E_NOTIMPL; }
+    HRESULT GetBufferSize(UINT32*) override { return E_NOTIMPL; }
+    HRESULT GetStreamLatency(REFERENCE_TIME*) override { return E_NOTIMPL; }
+    HRESULT GetCurrentPadding(UINT32*) override { return E_NOTIMPL; }
+    HRESULT IsFormatSupported(AUDCLNT_SHAREMODE, const WAVEFORMATEX*, WAVEFORMATEX**) override { return E_NOTIMPL; }
+    HRESULT GetDevicePeriod(REFERENCE_TIME*, REFERENCE_TIME*) override { return E_NOTIMPL; }
+    HRESULT Reset() override { return E_NOTIMPL; }
+    HRESULT SetEventHandle(HANDLE) override { return E_NOTIMPL; }
+    // clang-format on
+
+    Bytes mixFormat;
+    std::string failingStep;
+    HRESULT failure = S_OK;
+    std::deque<std::tuple<BYTE*, UINT32, DWORD>> packets;  // data, frames, flags
+    bool initialized = false, started = false, lent = false, invalidated = false;
+    Names released;
+};
+
+// A 48 kHz mix format record: plain, or extensible when a sub-format is given.
+Bytes mixFormat(WORD tag, WORD channels, WORD bits, WORD validBits = 0, GUID subFormat = GUID_NULL) {
+    const WORD block = channels * bits / 8, extension = subFormat == GUID_NULL ? 0 : 22;
+    const WAVEFORMATEXTENSIBLE format{
+        {tag, channels, 48000, 48000u * block, block, bits, extension}, {validBits}, 0, subFormat};
+    const auto* head = reinterpret_cast<const uint8_t*>(&format);
+    return Bytes(head, head + sizeof(WAVEFORMATEX) + extension);
+}
+const Bytes PCM16_STEREO = mixFormat(WAVE_FORMAT_PCM, 2, 16);
+
+TEST(WasapiCaptureSource, EachRefusalSaysWhyAndGivesBackWhatWasObtainedInOrder) {
+    // The step that fails, how, what open() says, how many of EVERY_OBJECT (the last ones) were let go.
+    const std::tuple<const char*, HRESULT, OpenResult, size_t> cases[] = {
+        {"CoCreateInstance", REGDB_E_CLASSNOTREG, OpenResult::Failed, 0},
+        {"GetDefaultAudioEndpoint", E_NOTFOUND, OpenResult::NoDevice, 1},
+        {"Activate", E_ACCESSDENIED, OpenResult::AccessDenied, 2},
+        {"GetMixFormat", E_OUTOFMEMORY, OpenResult::Failed, 3},
+        {"Initialize", AUDCLNT_E_DEVICE_IN_USE, OpenResult::DeviceInUse, 3},
+        {"Initialize", E_ACCESSDENIED, OpenResult::AccessDenied, 3},
+        {"GetService", AUDCLNT_E_SERVICE_NOT_RUNNING, OpenResult::Failed, 3},
+        {"Start", AUDCLNT_E_DEVICE_INVALIDATED, OpenResult::Failed, 4},
+        {"", S_OK, OpenResult::Opened, 4},
+    };
+    for (const auto& [step, failure, result, released] : cases) {
+        FakeEndpoint endpoint(PCM16_STEREO);
+        std::tie(endpoint.failingStep, endpoint.failure) = std::tie(step, failure);
+        StreamFormat format;
+        EXPECT_EQ(endpoint.source()->open(format), result) << step;
+        EXPECT_EQ(endpoint.released, Names(EVERY_OBJECT.end() - released, EVERY_OBJECT.end())) << step;
+    }
+}
+
+TEST(WasapiCaptureSource, TheMixFormatGivesTheStreamFormatOrIsRefusedAtOpen) {
+    const GUID PCM = KSDATAFORMAT_SUBTYPE_PCM, FLOAT = KSDATAFORMAT_SUBTYPE_IEEE_FLOAT;
+    const std::tuple<uint16_t, SampleType> REFUSED{0, SampleType::Int16};
+    const std::pair<Bytes, std::tuple<uint16_t, SampleType>> cases[] = {
+        {PCM16_STEREO, {2, SampleType::Int16}},
+        {mixFormat(WAVE_FORMAT_IEEE_FLOAT, 1, 32), {1, SampleType::Float32}},
+        {mixFormat(WAVE_FORMAT_IEEE_FLOAT, 2, 64), {2, SampleType::Float64}},
+        {mixFormat(WAVE_FORMAT_EXTENSIBLE, 2, 24, 24, PCM), {2, SampleType::Int24}},
+        {mixFormat(WAVE_FORMAT_EXTENSIBLE, 2, 32, 24, PCM), {2, SampleType::Int32}},
+        {mixFormat(WAVE_FORMAT_EXTENSIBLE, 1, 32, 32, PCM), {1, SampleType::Int32}},
+        {mixFormat(WAVE_FORMAT_EXTENSIBLE, 6, 32, 32, FLOAT), {6, SampleType::Float32}},
+        {mixFormat(WAVE_FORMAT_PCM, 2, 8), REFUSED},
+        {mixFormat(WAVE_FORMAT_ALAW, 1, 8), REFUSED},
+        {mixFormat(WAVE_FORMAT_EXTENSIBLE, 2, 16, 16, KSDATAFORMAT_SUBTYPE_ALAW), REFUSED},
+        {mixFormat(WAVE_FORMAT_EXTENSIBLE, 2, 32, 24, FLOAT), REFUSED},
+    };
+    for (size_t row = 0; row < std::size(cases); ++row) {
+        FakeEndpoint endpoint(cases[row].first);
+        StreamFormat format{48000, 0, SampleType::Int16};  // what a refusal must leave
+        const OpenResult result = endpoint.source()->open(format);
+        EXPECT_EQ(result, cases[row].second == REFUSED ? OpenResult::UnsupportedFormat : OpenResult::Opened);
+        EXPECT_EQ(std::tuple(format.sampleRate, format.channels, format.sampleType),
+                  std::tuple_cat(std::tuple(48000u), cases[row].second))
+            << "row " << row;
+    }
+}
+
+TEST(WasapiCaptureSource, PacketsAreLentWithTheirFlagsAndHandedBackWholeUntilTheDeviceGoes) {
+    BYTE first[8], second[12];
+    FakeEndpoint endpoint(PCM16_STEREO);
+    endpoint.packets = {{first, 2, AUDCLNT_BUFFERFLAGS_SILENT},
+                        {second, 3, AUDCLNT_BUFFERFLAGS_DATA_DISCONTINUITY}};
+    std::unique_ptr<CaptureSource> source = endpoint.source();
+    StreamFormat format;
+    ASSERT_EQ(source->open(format), OpenResult::Opened);
+    // Data, frames, silent, gap of each packet, then nothing waits.
+    for (const auto& lent : {std::tuple(first, 2u, true, false), std::tuple(second, 3u, false, true)}) {
+        CapturePacket packet;
+        ASSERT_EQ(source->takePacket(packet), PacketResult::Taken);
+        EXPECT_EQ(std::tuple(packet.data, packet.frames, packet.silent, packet.gap), lent);
+        source->releasePacket();
+    }
+    CapturePacket packet;
+    EXPECT_EQ(source->takePacket(packet), PacketResult::NoneWaiting);
+
+    endpoint.invalidated = true;
+    EXPECT_EQ(source->takePacket(packet), PacketResult::Lost);
+    source->stop();
+    EXPECT_FALSE(endpoint.started);
+    source.reset();
+    EXPECT_EQ(endpoint.released, EVERY_OBJECT);
+}
+
+}  // namespace
