@@ -22,6 +22,9 @@
 #include "platform/linux/qpainter_canvas.h"
 #include "recording/take_file.h"
 
+// Readable failures.
+void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
+
 namespace {
 
 // Runs the event loop until `condition` holds, for 10 s at most; its last value.
