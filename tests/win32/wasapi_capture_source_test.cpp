@@ -121,17 +121,16 @@ struct FakeEndpoint : Counted<IAudioCaptureClient, 0>,
     HRESULT __VA_ARGS__ override { return E_NOTIMPL; }
     // clang-format off
     NOT_USED(EnumAudioEndpoints(EDataFlow, DWORD, IMMDeviceCollection**)) NOT_USED(GetDevice(LPCWSTR, IMMDevice**))
-    NOT_USED(RegisterEndpointNotificationCallback(IMMNotificationClient*))
-    NOT_USED(UnregisterEndpointNotificationCallback(IMMNotificationClient*))
-    NOT_USED(OpenPropertyStore(DWORD, IPropertyStore**)) NOT_USED(GetId(LPWSTR*)) NOT_USED(GetState(DWORD*))
-    NOT_USED(GetBufferSize(UINT32*)) NOT_USED(GetStreamLatency(REFERENCE_TIME*)) NOT_USED(Reset())
-    NOT_USED(GetCurrentPadding(UINT32*)) NOT_USED(GetDevicePeriod(REFERENCE_TIME*, REFERENCE_TIME*))
+    NOT_USED(RegisterEndpointNotificationCallback(IMMNotificationClient*)) NOT_USED(GetState(DWORD*))
+    NOT_USED(UnregisterEndpointNotificationCallback(IMMNotificationClient*)) NOT_USED(GetId(LPWSTR*))
+    NOT_USED(OpenPropertyStore(DWORD, IPropertyStore**)) NOT_USED(GetBufferSize(UINT32*)) NOT_USED(Reset())
+    NOT_USED(GetStreamLatency(REFERENCE_TIME*)) NOT_USED(GetDevicePeriod(REFERENCE_TIME*, REFERENCE_TIME*))
     NOT_USED(IsFormatSupported(AUDCLNT_SHAREMODE, const WAVEFORMATEX*, WAVEFORMATEX**))
-    NOT_USED(SetEventHandle(HANDLE))
+    NOT_USED(GetCurrentPadding(UINT32*)) NOT_USED(SetEventHandle(HANDLE))
     // clang-format on
 #undef NOT_USED
 
-                                            Bytes mixFormat;
+                                Bytes mixFormat;
     std::string failingStep;
     HRESULT failure = S_OK;
     std::deque<std::tuple<BYTE*, UINT32, DWORD>> packets;  // data, frames, flags
