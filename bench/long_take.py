@@ -58,7 +58,11 @@ def wine_process():
 
 def file_descriptor(pid, path):
     """The program's descriptor of the take's file, or None once it is closed."""
-    for fd in Path(f"/proc/{pid}/fd").iterdir():
+    try:
+        fds = list(Path(f"/proc/{pid}/fd").iterdir())
+    except OSError:  # a Wine start-up process that is gone already
+        return None
+    for fd in fds:
         try:
             if os.readlink(fd) == str(path):
                 return fd.name
@@ -143,8 +147,8 @@ def main():
             began = time.monotonic()
             if args.load:
                 load = [subprocess.Popen(["sha256sum", "/dev/zero"], stdout=subprocess.DEVNULL) for _ in range(2)]
-            pid = pid_of()
-            fd = wait_for(lambda: file_descriptor(pid, out), 30, "the take's file to be open")
+            pid, fd = wait_for(lambda: (pid := pid_of()) and (fd := file_descriptor(pid, out)) and (pid, fd), 30,
+                               "the take's file to be open")
             tracer = trace_writes(pid, fd, out.with_suffix(".strace"))
             print(f"recording {args.minutes:g} min with the {args.program} program (pid {pid})"
                   + (", both cores loaded" if load else ""), flush=True)
@@ -154,8 +158,8 @@ def main():
                     sys.exit(f"the program ended during the take (exit code {program.returncode})")
                 print(f"  {minute} min: resident {status_kib(pid, 'VmRSS') / 1024:.0f} MiB", flush=True)
             time.sleep(max(0.0, began + 60 * args.minutes - time.monotonic()))
+            stopped = time.monotonic()  # the click included: how long the user waits
             services.stop_take(window)
-            stopped = time.monotonic()
             while file_descriptor(pid, out) is not None and time.monotonic() - stopped < 300:
                 time.sleep(0.001)
             closed = time.monotonic() - stopped

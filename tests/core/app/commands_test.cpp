@@ -142,6 +142,7 @@ TEST_F(Commands, StartIsRefusedDuringATakeAndEveryEndIsReported) {
          L"Cannot open file for writing: no-such-folder/take.wav"},
         {OpenResult::Opened, L"full-disk/take.wav", WM_APP_RECORDING_DONE,
          L"Saved to: take.wav"},  // elsewhere
+        {OpenResult::Opened, L"full-disk/gone.wav", WM_APP_RECORDING_DONE, L"Take discarded: nothing saved"},
     };
     int takes = 0;
     for (const auto& [opened, path, end, status] : cases) {
@@ -149,17 +150,18 @@ TEST_F(Commands, StartIsRefusedDuringATakeAndEveryEndIsReported) {
         device.packets = {packetOf<float>({0.5f, -0.5f})};
         // A second dialog would start nothing: a Start let through fails here at once.
         window.dialogAnswers = {path, L"", L"take.wav"};
-        window.yesNoAnswers = {true, true};  // the second after a cancelled dialog
+        // Save elsewhere, and again after a cancelled dialog; or let it go, and confirm.
+        window.yesNoAnswers =
+            path.ends_with(L"gone.wav") ? std::deque<bool>{false, true} : std::deque<bool>{true, true};
         window.unsaved.clear();
         onCommand(window, IDC_START);
         onCommand(window, IDC_START);  // refused: no second dialog
         EXPECT_EQ(window.dialogCount, ++takes);
         if (opened == OpenResult::Opened && !path.starts_with(L"no-such")) {
             pumpUntil(WM_APP_RECORDING_STARTED);
-            EXPECT_EQ(window.status, path.starts_with(L"full")
-                                         ? L"Recording... could not write full-disk/take.wav: "
-                                           L"the take is kept in memory"
-                                         : L"Recording...");
+            EXPECT_EQ(window.status, path.starts_with(L"full") ? L"Recording... could not write " + path +
+                                                                     L": the take is kept in memory"
+                                                               : L"Recording...");
             onCommand(window, IDC_STOP);
         }
         pumpUntil(end);
