@@ -356,18 +356,6 @@ def killed(p, work, sound):
         p.judge(take, recorded - 1.5, recorded)  # the header agrees with the file's size
 
 
-def keyboard_only(p, work, sound):
-    # Space on Start (where the focus starts), the path typed, Return, Tab to Stop, Space.
-    run("xdotool", "windowfocus", "--sync", p.window)
-    run("xdotool", "key", "space")
-    if p.save_as(take := work / "keys.wav", start=False) and p.wait_status("Recording..."):
-        time.sleep(1.5)
-        run("xdotool", "windowfocus", "--sync", p.window)
-        run("xdotool", "key", "Tab", "space")
-        p.wait_status("Saved to: " + p.spell(take))
-        p.judge(take, 0.5, 10)
-
-
 def no_sound_server(p, work, sound):
     if p.save_as(take := work / "never.wav"):
         p.wait_status("Nothing recorded: cannot open the audio capture device")
@@ -460,8 +448,9 @@ def after_a_write(take):
 
 def keyboard_take(p, work, sound):
     # No mouse: Space on Start, the path typed, Enter, then Tab, Shift+Tab and Tab again to Stop, Space.
-    shown = p.texts().get(CAPTION, [])
-    check(shown[1:] == ["Level", "Waveform", "Spectrum"], f"panels named {shown[1:]} for screen readers")
+    if p.kind == "wine":  # the Linux panels' names are read through Qt's accessibility in its own test
+        shown = p.texts().get(CAPTION, [])
+        check(shown[1:] == ["Level", "Waveform", "Spectrum"], f"panels named {shown[1:]} for screen readers")
     run("xdotool", "windowfocus", "--sync", p.window)
     run("xdotool", "key", "space")
     if p.save_as(take := work / "keys.wav", start=False) and p.wait_status("Recording..."):
@@ -535,9 +524,10 @@ def main():
         scenarios += [(server_restarted, ()), (held_up, ())]
         scenarios += on_pipewire((complete_take, ()), (close_during_take, close_sink), (server_restarted, ()),
                                  (held_up, ()))
-        scenarios += [(signals_end_takes, ()), (killed, ()), (keyboard_only, ())]
-    if kind == "wine":
-        scenarios += [(keyboard_take, ()), (session_end, ()), (killed, ()), (console_interrupt, ())]
+        scenarios += [(signals_end_takes, ())]
+    else:
+        scenarios += [(session_end, ()), (console_interrupt, ())]
+    scenarios += [(keyboard_take, ()), (killed, ())]
     for scenario, sink in scenarios:
         print("---", scenario.__name__, flush=True)
         with tempfile.TemporaryDirectory(prefix="quorvel-e2e.") as work, \

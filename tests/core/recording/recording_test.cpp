@@ -107,17 +107,39 @@ TEST(Take, EveryPacketReachesTheFileInWholeFramesUntilTheTakeCannotGrow) {
         TakeOutcome outcome;
         uint32_t gaps;
     } const cases[] = {
-        {2, {packetOf<float>({0.5f, -0.25f, 1.5f, -2.0f}), packetOf<float>({NAN, -1.0f})}, MAX_TAKE_SAMPLES,
-         allocateTakeBlock, {16383, -8191, 32767, -32767, 0, -32767}, TakeOutcome::Saved, 0},
+        {2,
+         {packetOf<float>({0.5f, -0.25f, 1.5f, -2.0f}), packetOf<float>({NAN, -1.0f})},
+         MAX_TAKE_SAMPLES,
+         allocateTakeBlock,
+         {16383, -8191, 32767, -32767, 0, -32767},
+         TakeOutcome::Saved,
+         0},
         // Four channels keep the first two; a silent packet is zeros whatever it holds; a gap
         // flagged on the first packet of a stream is no loss.
-        {4, {packetOf<float>({0.5f, 0.25f, 0.7f, 1}, false, true), packetOf<float>({0.5f, 0.25f, 0.7f, 1}, true, true),
-             packetOf<float>({0.5f, 0.25f, 0.7f, 1}, false, true)},
-         MAX_TAKE_SAMPLES, allocateTakeBlock, {16383, 8191, 0, 0, 16383, 8191}, TakeOutcome::Saved, 2},
-        {2, {mix, mix}, 7, allocateTakeBlock, {16383, -16383, 8191, -8191, 16383, -16383}, TakeOutcome::SizeLimit, 0},
+        {4,
+         {packetOf<float>({0.5f, 0.25f, 0.7f, 1}, false, true),
+          packetOf<float>({0.5f, 0.25f, 0.7f, 1}, true, true),
+          packetOf<float>({0.5f, 0.25f, 0.7f, 1}, false, true)},
+         MAX_TAKE_SAMPLES,
+         allocateTakeBlock,
+         {16383, 8191, 0, 0, 16383, 8191},
+         TakeOutcome::Saved,
+         2},
+        {2,
+         {mix, mix},
+         7,
+         allocateTakeBlock,
+         {16383, -16383, 8191, -8191, 16383, -16383},
+         TakeOutcome::SizeLimit,
+         0},
         // Blocks of four samples, the third of which cannot be had.
-        {2, {mix, mix, mix}, MAX_TAKE_SAMPLES, smallBlock, {16383, -16383, 8191, -8191, 16383, -16383, 8191, -8191},
-         TakeOutcome::OutOfMemory, 0},
+        {2,
+         {mix, mix, mix},
+         MAX_TAKE_SAMPLES,
+         smallBlock,
+         {16383, -16383, 8191, -8191, 16383, -16383, 8191, -8191},
+         TakeOutcome::OutOfMemory,
+         0},
     };
     for (const Case& c : cases) {
         FakeDevice device;
@@ -152,53 +174,69 @@ TEST(Take, GrowsInBlocksThatNeverMoveAndIsReadFromAnySample) {
         take.forEachBlock([&](const int16_t* s, size_t n) { back.insert(back.end(), s, s + n); }, from);
         EXPECT_EQ(back, std::vector<int16_t>(samples.begin() + from, samples.end()));
     }
-    take.forEachBlock([&, block = 0](const int16_t* s, size_t) mutable { EXPECT_TRUE(block++ || s == first); });
+    take.forEachBlock(
+        [&, block = 0](const int16_t* s, size_t) mutable { EXPECT_TRUE(block++ || s == first); });
     take.clear();
     take.forEachBlock([](const int16_t*, size_t) { ADD_FAILURE() << "a cleared take holds samples"; });
 }
 
-TEST(Take, TheFileGrowsWithTheTakeAndAFailedWriteKeepsTheTakeInMemory) {
+TEST(Take, TheFileGrowsWithTheTakeAndAFailedWriteKeepsTheTakeUntilItIsSavedOrDiscarded) {
     const auto realFiles = std::exchange(openTakeFile, openOnMemoryDisk);
-    for (const int failingFlush : {0, 3}) {
+    struct Case {
+        int failingFlush;                 // 0: none; 1: the disk is full from the start
+        std::deque<bool> answers;         // to "Save it somewhere else?" and "Discard the take?"
+        std::deque<std::wstring> places;  // "" cancels the dialog
+        bool kept;
+    } const cases[] = {
+        {0, {}, {}, true},
+        {3, {true}, {L"saved.wav"}, true},
+        {1, {true, true}, {L"", L"saved.wav"}, true},  // a cancelled dialog asks again, it lets nothing go
+        {1, {false, true}, {L"saved.wav"}, false},     // discarded only when the user confirms it
+    };
+    for (const Case& c : cases) {
+        std::filesystem::remove("saved.wav");
         disk = MemoryDisk();
-        disk.failingFlush = failingFlush;
+        disk.failingFlush = c.failingFlush;
         FakeDevice device;
         device.format.sampleType = SampleType::Int16;
         // Three bursts a little more than a second apart: the file is brought up to date between them.
         std::vector<int16_t> samples;
         for (const double pause : {0.0, 1.1, 1.1}) {
-            for (int i = 0; i < 2; ++i) {
-                const auto value = static_cast<int16_t>(1000 * (samples.size() / 2 + 1));
-                device.packets.push_back(after(i == 0 ? pause : 0, packetOf<int16_t>({value, 0})));
-                samples.insert(samples.end(), {value, 0});
-            }
+            const auto value = static_cast<int16_t>(1000 * (samples.size() + 1));
+            device.packets.push_back(after(pause, packetOf<int16_t>({value, 0})));
+            samples.insert(samples.end(), {value, 0});
         }
         FakeWindow window;
-        window.yesNoAnswers = {true};
-        window.dialogAnswers = {L"saved.wav"};
+        window.yesNoAnswers = c.answers;
+        window.dialogAnswers = c.places;
         Take take;
         isRecording = recordingThreadActive = true;
         std::thread thread(
             [&] { recordTake(L"disk.wav", &window, device.factory(), MAX_TAKE_SAMPLES, take); });
         Posts posts;
-        if (failingFlush) {
+        if (c.failingFlush) {
             posts = window.takePosted(WM_APP_SAVE_FAILED);
-            onAppMessage(window, WM_APP_SAVE_FAILED);  // the user saves it elsewhere
+            onAppMessage(window, WM_APP_SAVE_FAILED);  // the window asks, as the user answers
         }
         window.takePosted(WM_APP_RECORDING_DONE);
         thread.join();
         EXPECT_EQ(disk.faults, "");
-        if (!failingFlush) {
+        if (!c.failingFlush) {
             // Every header write flushed once; every sample written once.
             EXPECT_GE(disk.flushes, 4);
             EXPECT_EQ(disk.written, 44u * disk.flushes + samples.size() * 2);
             EXPECT_EQ(disk.bytes, takeFile(2, samples));
-        } else {
-            EXPECT_TRUE(posted(posts, WM_APP_WRITE_FAILED));
-            EXPECT_EQ(disk.flushes, 3);  // nothing more was tried on the failed file
-            EXPECT_EQ(fileBytes("saved.wav"), takeFile(2, samples));
-            EXPECT_EQ(takeEndStatus(), L"Saved to: saved.wav");
+            continue;
         }
+        EXPECT_TRUE(posted(posts, WM_APP_WRITE_FAILED) || c.failingFlush == 1);
+        EXPECT_EQ(disk.flushes, c.failingFlush);  // nothing more was tried on the failed file
+        EXPECT_EQ(fileBytes("saved.wav"), c.kept ? takeFile(2, samples) : "");
+        EXPECT_EQ(take.empty(), !c.kept);
+        EXPECT_EQ(takeEndStatus(), c.kept ? L"Saved to: saved.wav" : L"Take discarded: nothing saved");
+        // Saving is what Enter chooses; letting the take go is not.
+        const std::vector<bool> defaults =
+            c.kept ? std::vector<bool>(c.answers.size(), true) : std::vector<bool>{true, false};
+        EXPECT_EQ(window.yesDefaults, defaults);
     }
     openTakeFile = realFiles;
 }
@@ -314,48 +352,6 @@ TEST(Take, AFileThatCannotBeOpenedIsReportedByABoxBeforeTheEndOfTake) {
     EXPECT_EQ(record(device, L"no-such-folder/take.wav"), (Posts{ERROR_BOX, WM_APP_RECORDING_DONE}));
     // Names outside the Basic Multilingual Plane reach the file system whole.
     EXPECT_EQ(ws2s(L"Take \U0001F3A4 \u00E4.wav"), "Take \xF0\x9F\x8E\xA4 \xC3\xA4.wav");
-}
-
-TEST(Take, AFailedSaveKeepsTheTakeUntilItIsWrittenElsewhereOrDiscarded) {
-    const auto realFiles = std::exchange(openTakeFile, openOnMemoryDisk);
-    struct Case {
-        std::deque<bool> answers;
-        std::deque<std::wstring> places;  // "" cancels the dialog
-        bool kept;
-    };
-    const Case cases[] = {
-        {{true}, {L"saved.wav"}, true},
-        {{true, true}, {L"", L"saved.wav"}, true},  // a cancelled dialog asks again, it lets nothing go
-        {{false, true}, {L"saved.wav"}, false},     // discarded only when the user confirms it
-    };
-    for (const Case& c : cases) {
-        std::filesystem::remove("saved.wav");
-        disk = MemoryDisk();
-        disk.failingFlush = 1;  // the disk is full from the start
-        FakeDevice device;
-        device.packets.assign(40, packetOf<float>({0.5f, -0.5f}));  // 160 bytes of samples
-        FakeWindow window;
-        window.yesNoAnswers = c.answers;
-        window.dialogAnswers = c.places;
-        std::vector<int16_t> alternating;
-        for (int i = 0; i < 40; ++i) alternating.insert(alternating.end(), {16383, -16383});
-        Take take;
-        isRecording = recordingThreadActive = true;
-        std::thread thread(
-            [&] { recordTake(L"disk.wav", &window, device.factory(), MAX_TAKE_SAMPLES, take); });
-        window.takePosted(WM_APP_SAVE_FAILED);
-        onAppMessage(window, WM_APP_SAVE_FAILED);           // the window asks, as the user answers
-        window.takePosted(WM_APP_RECORDING_DONE);
-        thread.join();
-        EXPECT_EQ(fileBytes("saved.wav"), c.kept ? takeFile(2, alternating) : "");
-        EXPECT_EQ(take.empty(), !c.kept);
-        EXPECT_EQ(takeEndStatus(), c.kept ? L"Saved to: saved.wav" : L"Take discarded: nothing saved");
-        // Saving is what Enter chooses; letting the take go is not.
-        const std::vector<bool> defaults =
-            c.kept ? std::vector<bool>(c.answers.size(), true) : std::vector<bool>{true, false};
-        EXPECT_EQ(window.yesDefaults, defaults);
-    }
-    openTakeFile = realFiles;
 }
 
 TEST(LiveFeed, LevelHistoryAndTheNewestBlockForTheSpectrumEvery200Ms) {
