@@ -124,10 +124,14 @@ LRESULT MainWindow::handleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_SETFOCUS:
         SetFocus(lastFocus_ != nullptr ? lastFocus_ : hwndStart);
         return 0;
-    case WM_DRAWITEM:
-        return panelBuffer_.paint(static_cast<int>(wParam), *reinterpret_cast<const DRAWITEMSTRUCT*>(lParam))
+    case WM_DRAWITEM: {
+        const int controlId = static_cast<int>(wParam);
+        const bool panel =
+            controlId == IDC_VOLUME_METER || controlId == IDC_WAVEFORM || controlId == IDC_SPECTRUM;
+        return panel && panelBuffer_.paint(controlId, *reinterpret_cast<const DRAWITEMSTRUCT*>(lParam))
                    ? TRUE
                    : FALSE;
+    }
     case WM_COMMAND:
         onCommand(*this, LOWORD(wParam));
         return 0;

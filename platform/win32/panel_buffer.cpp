@@ -23,8 +23,12 @@ bool PanelBuffer::paint(int controlId, const DRAWITEMSTRUCT& item) {
         RestoreDC(item.hDC, saved);
         return drawn;
     }
-    // The panel's own font (its text is measured in it) and its own coordinates.
+    // What the control's context holds for this paint (its font, and the
+    // background that fills the gaps of a dotted line), at its coordinates.
     const HGDIOBJ font = SelectObject(dc_, GetCurrentObject(item.hDC, OBJ_FONT));
+    SetBkMode(dc_, GetBkMode(item.hDC));
+    SetBkColor(dc_, GetBkColor(item.hDC));
+    SetTextColor(dc_, GetTextColor(item.hDC));
     SetWindowOrgEx(dc_, area.left, area.top, nullptr);
     {
         GdiCanvas canvas(dc_);

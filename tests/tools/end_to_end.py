@@ -345,15 +345,28 @@ def signals_end_takes(p, work, sound):
             p.judge(take, recorded - 0.5, recorded + 0.5)
 
 
+def data_seconds(path, rate=48000, channels=2):
+    # Seconds of sound in a take's file as it is on disk right now.
+    return max(path.stat().st_size - 44, 0) / (2 * rate * channels) if path.exists() else 0
+
+
+def after_a_write(take):
+    # Waits for the growing file's next write: returns when it came and the seconds the file held then,
+    # which is then all that was captured. The next write is a second away.
+    written = wait(lambda: data_seconds(take), 10, 0.02)
+    wait(lambda: data_seconds(take) != written, 3, 0.02)
+    return time.monotonic(), data_seconds(take)
+
+
 def killed(p, work, sound):
     # Nothing can finish the file of a killed program: it is still a valid WAV of all but about the last second.
     if p.save_as(take := work / "killed.wav") and p.wait_status("Recording..."):
-        began = time.monotonic()
-        time.sleep(3.5)
+        synced, written = after_a_write(take)  # timed by the file: the texts are slow to read under Wine
+        time.sleep(2.5)
         p.process.kill()
-        recorded = time.monotonic() - began
+        held = written + time.monotonic() - synced
         p.process.wait()
-        p.judge(take, recorded - 1.5, recorded)  # the header agrees with the file's size
+        p.judge(take, held - 1.3, held + 0.3)  # the header agrees with the file's size
 
 
 def no_sound_server(p, work, sound):
@@ -431,19 +444,6 @@ def on_pipewire(*runs):
         renamed.append((functools.partial(scenario), (*(sink or ("float32le", 48000, 2)), "pipewire")))
         renamed[-1][0].__name__ = scenario.__name__ + "_on_pipewire"
     return renamed
-
-
-def data_seconds(path, rate=48000, channels=2):
-    # Seconds of sound in a take's file as it is on disk right now.
-    return max(path.stat().st_size - 44, 0) / (2 * rate * channels) if path.exists() else 0
-
-
-def after_a_write(take):
-    # Waits for the growing file's next write: returns when it came and the seconds the file held then,
-    # which is then all that was captured. The next write is a second away.
-    written = wait(lambda: data_seconds(take), 10, 0.02)
-    wait(lambda: data_seconds(take) != written, 3, 0.02)
-    return time.monotonic(), data_seconds(take)
 
 
 def keyboard_take(p, work, sound):
