@@ -334,15 +334,16 @@ def signals_end_takes(p, work, sound):
         if n and not p.launch(f"signals_end_takes-{name}", sound.address):
             return
         if p.save_as(take := work / f"{name}.wav") and p.wait_status("Recording..."):
-            began = time.monotonic()
-            time.sleep(2)
+            # Timed by the file's own writes: a device's first data may come late.
+            synced, written = after_a_write(take)
+            time.sleep(0.5)  # half a second that only a finished file holds
             p.process.send_signal(getattr(signal, name))
-            recorded = time.monotonic() - began
+            held = written + time.monotonic() - synced
             if not check(wait(lambda: p.process.poll() is not None, 20), f"{name} did not end the program"):
                 p.process.kill()
                 p.process.wait()
             check(p.process.returncode == 0, f"exit code {p.process.returncode} after {name}")
-            p.judge(take, recorded - 0.5, recorded + 0.5)
+            p.judge(take, held - 0.3, held + 0.3)
 
 
 def data_seconds(path, rate=48000, channels=2):
