@@ -61,7 +61,7 @@ struct DefaultSource {
     bool serverAnswered = false;
     std::string name;  // empty: the server has no default source
     bool sourceAnswered = false;
-    std::optional<pa_sample_spec> spec;  // none: no source of that name
+    std::optional<pa_sample_spec> sampleSpec;  // none: no source of that name
 };
 
 void onServerInfo(pa_context*, const pa_server_info* info, void* userdata) {
@@ -73,7 +73,7 @@ void onServerInfo(pa_context*, const pa_server_info* info, void* userdata) {
 void onSourceInfo(pa_context*, const pa_source_info* info, int eol, void* userdata) {
     auto* query = static_cast<DefaultSource*>(userdata);
     if (eol == 0 && info != nullptr) {
-        query->spec = info->sample_spec;
+        query->sampleSpec = info->sample_spec;
     } else {
         query->sourceAnswered = true;
     }
@@ -104,19 +104,19 @@ public:
                                                          &source),
                       source.sourceAnswered))
             return OpenResult::Failed;
-        if (!source.spec) return OpenResult::NoDevice;
+        if (!source.sampleSpec) return OpenResult::NoDevice;
 
-        const pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, source.spec->rate,
-                                  std::min<uint8_t>(source.spec->channels, 2)};
+        const pa_sample_spec streamSpec{PA_SAMPLE_FLOAT32LE, source.sampleSpec->rate,
+                                        std::min<uint8_t>(source.sampleSpec->channels, 2)};
         pa_channel_map map;
-        if (!pa_sample_spec_valid(&spec) ||
-            pa_channel_map_init_auto(&map, spec.channels, PA_CHANNEL_MAP_DEFAULT) == nullptr)
+        if (!pa_sample_spec_valid(&streamSpec) ||
+            pa_channel_map_init_auto(&map, streamSpec.channels, PA_CHANNEL_MAP_DEFAULT) == nullptr)
             return OpenResult::UnsupportedFormat;
-        stream_.reset(pa_stream_new(context_.get(), "Quorvel capture", &spec, &map));
+        stream_.reset(pa_stream_new(context_.get(), "Quorvel capture", &streamSpec, &map));
         if (!stream_) return OpenResult::Failed;
-        frameBytes_ = pa_frame_size(&spec);
-        const auto bytesFor = [&spec, this](uint32_t ms) {
-            return static_cast<uint32_t>(std::max<uint64_t>(uint64_t{spec.rate} * ms / 1000, 1) *
+        frameBytes_ = pa_frame_size(&streamSpec);
+        const auto bytesFor = [&streamSpec, this](uint32_t ms) {
+            return static_cast<uint32_t>(std::max<uint64_t>(uint64_t{streamSpec.rate} * ms / 1000, 1) *
                                          frameBytes_);
         };
         pa_buffer_attr buffer;
@@ -134,8 +134,8 @@ public:
             answerDeadline());
         if (!streamUsable()) return OpenResult::Failed;
 
-        lossWatch_.emplace(Clock::now(), spec.rate);
-        format = {spec.rate, spec.channels, SampleType::Float32};
+        lossWatch_.emplace(Clock::now(), streamSpec.rate);
+        format = {streamSpec.rate, streamSpec.channels, SampleType::Float32};
         return OpenResult::Opened;
     }
 
