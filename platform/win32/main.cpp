@@ -10,6 +10,7 @@
 
 #include "app/commands.h"
 #include "base/shared_state.h"
+#include "com_apartment.h"
 #include "console_control.h"
 #include "main_window.h"
 #include "wasapi_capture_source.h"
@@ -38,21 +39,6 @@ LPSTR commandLineArguments() {
     return line;
 }
 
-// The window thread's apartment: the Save As dialog and the accessibility
-// services are COM objects.
-class ComApartment {
-public:
-    ComApartment() : initialized_(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {}
-    ~ComApartment() {
-        if (initialized_) CoUninitialize();
-    }
-    ComApartment(const ComApartment&) = delete;
-    ComApartment& operator=(const ComApartment&) = delete;
-
-private:
-    bool initialized_;
-};
-
 // Enter and Escape would reach the window as the commands IDOK and IDCANCEL,
 // whose numbers are those of Start and Stop: they stay plain keys, as in the
 // Linux program, and Space presses the focused button.
@@ -65,6 +51,7 @@ bool isEnterOrEscape(const MSG& message) {
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previousInstance*/, LPSTR /*commandLine*/,
                    int showCommand) {
+    // The Save As dialog and the accessibility services are COM objects.
     const ComApartment apartment;
     captureSourceFactory = makeWasapiCaptureSource;
     // With the manifest's Common Controls 6 dependency this registers the

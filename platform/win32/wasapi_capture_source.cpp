@@ -20,6 +20,7 @@
 #include <algorithm>
 #include <optional>
 
+#include "com_apartment.h"
 #include "mix_format.h"
 
 namespace {
@@ -31,22 +32,6 @@ constexpr REFERENCE_TIME BUFFER_DURATION = 10000000;
 // The stream was opened without an event, so it is polled: every 5 ms, half
 // the engine's usual 10 ms period, so no packet waits long.
 constexpr std::chrono::milliseconds POLL_INTERVAL{5};
-
-// COM on this thread for the source's lifetime. Only a successful
-// CoInitialize is balanced: a thread already in another apartment still has
-// working COM, and must not lose it to our CoUninitialize.
-class ComApartment {
-public:
-    ComApartment() : entered_(SUCCEEDED(CoInitialize(nullptr))) {}
-    ~ComApartment() {
-        if (entered_) CoUninitialize();
-    }
-    ComApartment(const ComApartment&) = delete;
-    ComApartment& operator=(const ComApartment&) = delete;
-
-private:
-    bool entered_;
-};
 
 // Keeps this thread ahead of ordinary work while it captures, so a busy
 // machine does not leave the engine's buffer unread until it overruns.
