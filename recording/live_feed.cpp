@@ -9,18 +9,40 @@ std::chrono::steady_clock::time_point lastFFT;
 
 namespace {
 
-// Root mean square of one channel (every step-th sample from first, frames of
-// them), 0.0 .. 1.0 of full scale (32,768). Summed in order, in single precision.
-float channelLevel(const int16_t* first, size_t step, size_t frames) {
+// The level needs a few cycles of the signal behind it. A sound server may hand
+// over a few frames at a time between its full fragments (a null sink's
+// monitor does), and the level of 3 frames of a steady tone lands anywhere
+// between silence and its peak: the meter would flicker. So packets shorter
+// than a hundredth of a second are summed until together they are that long;
+// a packet that long or longer is measured alone, as it always was.
+constexpr int32_t LEVEL_READINGS_PER_SECOND = 100;
+
+// Squares of the samples of the short packets not measured yet, per channel.
+float pendingSquares[2] = {0.0f, 0.0f};
+size_t pendingFrames = 0;
+
+// Sum of the squares of one channel (every step-th sample from first, frames
+// of them), in order, in single precision.
+float channelSquares(const int16_t* first, size_t step, size_t frames) {
     float sum = 0.0f;
     for (size_t f = 0; f < frames; ++f) {
         const int32_t s = first[f * step];
         sum += static_cast<float>(s * s);
     }
-    return std::sqrt(sum / static_cast<float>(frames)) / 32768.0f;
+    return sum;
+}
+
+// Root mean square, 0.0 .. 1.0 of full scale (32,768).
+float level(float squares, size_t frames) {
+    return std::sqrt(squares / static_cast<float>(frames)) / 32768.0f;
 }
 
 }  // namespace
+
+void restartLevelReading() {
+    pendingSquares[0] = pendingSquares[1] = 0.0f;
+    pendingFrames = 0;
+}
 
 // Runs for every packet, so it allocates nothing once the history has reached
 // its full length: channels are read in place rather than split into copies,
@@ -50,7 +72,12 @@ void feedLiveAnalysis(const std::vector<int16_t>& packetSamples, int channels,
     }
 
     if (packetSamples.empty()) return;
-    float level = channelLevel(packetSamples.data(), step, frames);
-    if (channels == 2) level = (level + channelLevel(packetSamples.data() + 1, step, frames)) / 2.0f;
-    currentLevel = level > 1.0f ? 1.0f : level;
+    pendingFrames += frames;
+    for (size_t c = 0; c < step; ++c) pendingSquares[c] += channelSquares(packetSamples.data() + c, step, frames);
+    if (pendingFrames == 0 || pendingFrames < static_cast<size_t>(globalSampleRate / LEVEL_READINGS_PER_SECOND))
+        return;
+    float measured = level(pendingSquares[0], pendingFrames);
+    if (channels == 2) measured = (measured + level(pendingSquares[1], pendingFrames)) / 2.0f;
+    currentLevel = measured > 1.0f ? 1.0f : measured;
+    restartLevelReading();
 }

@@ -12,6 +12,10 @@ extern std::chrono::steady_clock::time_point lastFFT;
 
 constexpr std::chrono::milliseconds FFT_INTERVAL{200};
 
+// Begins the level meter's next reading afresh. At a take's start, so that its
+// first reading holds none of the last take's input.
+void restartLevelReading();
+
 // `now` is one reading of the steady clock, taken by the caller so that tests
 // can choose it.
 void feedLiveAnalysis(const std::vector<int16_t>& packetSamples, int channels,

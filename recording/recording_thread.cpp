@@ -350,6 +350,7 @@ void recordOpenedTake(Session& s, const std::wstring& path) {
     }
     s.window->postMessage(WM_APP_RECORDING_STARTED);
     std::call_once(lastFftInitialised, [] { lastFFT = Clock::now(); });
+    restartLevelReading();
 
     const TakeOutcome captured = capture(s);
     // The device goes first: writing what is left takes milliseconds, but

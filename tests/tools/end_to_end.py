@@ -242,7 +242,7 @@ class Program:
         # Levels of 0.35 and 0.18 RMS average to a bar of about 90 of 340 px;
         # 1,000 Hz is bin 1,365 of 32,768 at 48 kHz, a 2 px marker at x = 34.
         level, waveform, spectrum, marker = self.panels()
-        return 75 * 20 <= level <= 105 * 20 and min(waveform, spectrum) >= 300 and marker >= 60
+        return 85 * 20 <= level <= 95 * 20 and min(waveform, spectrum) >= 300 and marker >= 60
 
 
 # Each scenario gets a program just launched in a fresh folder, playing the

@@ -358,14 +358,19 @@ TEST(LiveFeed, LevelHistoryAndTheNewestBlockForTheSpectrumEvery200Ms) {
     using std::chrono::milliseconds;
     resetSharedState();
     const auto t0 = lastFFT;
-    feedLiveAnalysis({32767, 0, -32767, 0}, 2, t0 + milliseconds(1000));  // due, but short of a block
-    feedLiveAnalysis({}, 2, t0);                           // an empty packet leaves the meter as it was
+    restartLevelReading();
+    globalSampleRate = 300;  // the meter reads 3 frames or more at a time
+    feedLiveAnalysis({32767, 0}, 2, t0 + milliseconds(1000));  // due, but short of a block
+    feedLiveAnalysis({-32767, 0, 32767, 0}, 2, t0);
     EXPECT_NEAR(currentLevel, 32767.0f / 65536.0f, 1e-6);  // of full scale, averaged over the channels
-    EXPECT_EQ(waveformBufferL, (std::vector<int16_t>{32767, -32767}));
+    feedLiveAnalysis({0, 0}, 2, t0);                        // too short to read alone: a flicker
+    feedLiveAnalysis({}, 2, t0);                            // an empty packet leaves the meter as it was
+    EXPECT_NEAR(currentLevel, 32767.0f / 65536.0f, 1e-6);
+    EXPECT_EQ(waveformBufferL, (std::vector<int16_t>{32767, -32767, 32767, 0}));
     std::vector<int16_t> packet(MAX_WAVEFORM_SIZE);
     for (size_t i = 0; i < packet.size(); ++i) packet[i] = static_cast<int16_t>(i);
     feedLiveAnalysis(packet, 1, t0 + milliseconds(199));
-    EXPECT_EQ(waveformBufferL, packet);  // the two oldest went
+    EXPECT_EQ(waveformBufferL, packet);  // the four oldest went
     EXPECT_TRUE(fftQueue.empty());
     feedLiveAnalysis({-2}, 1, t0 + milliseconds(200));
     ASSERT_EQ(fftQueue.size(), 1u);
