@@ -37,7 +37,6 @@ public:
         return answer;
     }
     bool askYesNo(const std::wstring& text, const std::wstring&, bool yesIsDefault) override {
-        questions.push_back(text);
         yesDefaults.push_back(yesIsDefault);
         if (yesNoAnswers.empty())
             ADD_FAILURE() << "unexpected question: " << std::string(text.begin(), text.end());
@@ -66,12 +65,10 @@ public:
     int destroyCount = 0, dialogCount = 0;
     std::deque<std::wstring> dialogAnswers{L"take.wav"};
     std::deque<bool> yesNoAnswers;
-    std::vector<std::wstring> questions;
     std::vector<bool> yesDefaults;  // of each question, in turn
     std::vector<bool> unsaved;      // each change of setTakeUnsaved, in turn
-    std::wstring documents = L"documents";
     void setTakeUnsaved(bool value) override { unsaved.push_back(value); }
-    std::wstring documentsFolder() override { return documents; }
+    std::wstring documentsFolder() override { return L"documents"; }
 
 private:
     std::mutex mutex_;

@@ -2,7 +2,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <future>
 
 #include "app/commands.h"
 #include "base/thread_start.h"
@@ -50,15 +49,6 @@ protected:
     FakeWindow window;
 };
 
-TEST_F(Commands, CancelStartsNothingAndCloseWithoutATakeIsImmediate) {
-    window.dialogAnswers = {L""};
-    onCommand(window, IDC_START);
-    EXPECT_FALSE(isRecording || recordingThread.joinable());
-    EXPECT_TRUE(window.unsaved.empty());
-    onCloseRequest(window);
-    EXPECT_EQ(window.destroyCount, 1);
-}
-
 TEST_F(Commands, CloseDuringATakeEvenRightAfterStartWaitsForTheFile) {
     for (const bool atOnce : {true, false}) {
         window.destroyCount = 0, window.buttons.clear(), window.unsaved.clear();
@@ -75,25 +65,6 @@ TEST_F(Commands, CloseDuringATakeEvenRightAfterStartWaitsForTheFile) {
         EXPECT_EQ(window.unsaved, (std::vector<bool>{true, false}));
         EXPECT_GE(std::filesystem::file_size("take.wav"), atOnce ? 44u : 48u);
     }
-}
-
-TEST_F(Commands, DestroyedWhileAFailedSaveWaitsForAPlaceLetsTheTakeGo) {
-    window.dialogAnswers = {L"full-disk/take.wav"};
-    onCommand(window, IDC_START);
-    pumpUntil(WM_APP_UPDATE_VISUALS);
-    onCommand(window, IDC_STOP);
-    window.takePosted(WM_APP_SAVE_FAILED);  // the question never comes: the window goes first
-    auto destroyed = std::async(std::launch::async, [] { onDestroy(); });
-    if (destroyed.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
-        ADD_FAILURE() << "destroying the window hangs on the take that waits for a place";
-        std::lock_guard<std::mutex> lock(saveAnswerMutex);  // let the take go, so that the test ends
-        saveAnswer.emplace();
-        saveAnswerCv.notify_all();
-    }
-    destroyed.wait();
-    EXPECT_FALSE(recordingThread.joinable());
-    EXPECT_EQ(lastTakeOutcome, TakeOutcome::Discarded);
-    EXPECT_FALSE(std::filesystem::exists("full-disk/take.wav"));
 }
 
 TEST_F(Commands, AnEndingSessionFinishesTheTakeOrSavesItWhereItCan) {
@@ -151,8 +122,7 @@ TEST_F(Commands, StartIsRefusedDuringATakeAndEveryEndIsReported) {
         // A second dialog would start nothing: a Start let through fails here at once.
         window.dialogAnswers = {path, L"", L"take.wav"};
         // Save elsewhere, and again after a cancelled dialog; or let it go, and confirm.
-        window.yesNoAnswers =
-            path.ends_with(L"gone.wav") ? std::deque<bool>{false, true} : std::deque<bool>{true, true};
+        window.yesNoAnswers = {!path.ends_with(L"gone.wav"), true};
         window.unsaved.clear();
         onCommand(window, IDC_START);
         onCommand(window, IDC_START);  // refused: no second dialog
@@ -171,14 +141,19 @@ TEST_F(Commands, StartIsRefusedDuringATakeAndEveryEndIsReported) {
     }
 }
 
-TEST_F(Commands, AThreadTheSystemRefusesLeavesStartAsItWas) {
-    threadStartRefused = [] { return true; };
-    onCommand(window, IDC_START);
-    threadStartRefused = nullptr;
-    EXPECT_FALSE(isRecording || recordingThreadActive || recordingThread.joinable());
-    EXPECT_EQ(window.takePosted(), std::vector<uint32_t>{ERROR_BOX});
-    EXPECT_EQ(window.status, THREAD_REFUSED_TEXT);
-    EXPECT_TRUE(window.unsaved.empty());
+TEST_F(Commands, CancelOrAThreadTheSystemRefusesLeavesStartAsItWasAndCloseIsImmediate) {
+    for (const bool refused : {false, true}) {
+        window.dialogAnswers = {refused ? L"take.wav" : L""};
+        threadStartRefused = refused ? +[] { return true; } : nullptr;
+        onCommand(window, IDC_START);
+        threadStartRefused = nullptr;
+        EXPECT_FALSE(isRecording || recordingThreadActive || recordingThread.joinable());
+        EXPECT_EQ(window.takePosted(), refused ? std::vector<uint32_t>{ERROR_BOX} : std::vector<uint32_t>{});
+        EXPECT_EQ(window.status, refused ? THREAD_REFUSED_TEXT : L"");
+        EXPECT_TRUE(window.unsaved.empty());
+    }
+    onCloseRequest(window);
+    EXPECT_EQ(window.destroyCount, 1);
 }
 
 }  // namespace

@@ -11,16 +11,12 @@
 
 namespace {
 
-TEST(Fft, BlackmanWindowAndAnEightPointTransform) {
+// The transform itself is checked against a textbook one, bit for bit, in fft_identity_test.cpp.
+TEST(Fft, BlackmanWindow) {
     initBlackman();
     EXPECT_FLOAT_EQ(blackmanWin[0], -1.3877788e-17f);
     for (size_t i = 32765; i <= 32770; ++i) EXPECT_EQ(blackmanWin[i], 1.0f) << i;
     EXPECT_NEAR(blackmanWin[65535], 2.75e-15, 0.01e-15);  // not 0: the arguments are rounded to float
-    std::vector<float> re = {1, 2, 0, -1, 0.5f, 0, 0, 3}, im(8, 0.0f);
-    fft(re, im);
-    const double want[8][2] = {{5.5, 0},  {4.74264, 1.41421},   {1.5, 0}, {-3.74264, 1.41421},
-                               {-2.5, 0}, {-3.74264, -1.41421}, {1.5, 0}, {4.74264, -1.41421}};
-    for (int k = 0; k < 8; ++k) EXPECT_LT(std::hypot(re[k] - want[k][0], im[k] - want[k][1]), 1e-5) << k;
 }
 
 TEST(Spectrum, WorkerFinds1000HzInBin1486AndDropsLeftoversWhenStopped) {
