@@ -53,13 +53,15 @@ def tone_problem(track, rate, jumps=0, silence=0):
     # the device may start late and the take ends mid-cycle.
     first = next(i for i, s in enumerate(track) if abs(s) >= peak / 4) + int(rate / TONE_HZ)
     last = len(track) - 1 - next(i for i, s in enumerate(reversed(track)) if abs(s) >= peak / 4) - int(rate / TONE_HZ)
-    # A sine is never zero for a tenth of a second: such a stretch is input the take did not get.
-    quiet = [len(m[0]) // 2 for m in re.finditer(b"\0{%d,}" % (rate // 5), track[first:last + 1].tobytes())]
+    # A sine is never zero for a tenth of a second: such a stretch is input the take did not get. Shorter
+    # runs of zeros (a hole a server left) are no tone either, and count in the jumps instead.
+    zeros = [len(m[0]) // 2 for m in re.finditer(b"\0{%d,}" % (rate // 50), track[first:last + 1].tobytes())]
+    quiet = [n for n in zeros if n >= rate // 10]
     if len(quiet) != (silence > 0) or quiet and quiet[0] < silence * rate:
         return (f"silent for {', '.join(f'{n / rate:.2f} s' for n in quiet) or 'no stretch'} within the tone, "
                 f"expected {f'once for {silence} s or more' if silence else 'never'}")
     crossings = sum((track[i - 1] < 0) != (track[i] < 0) for i in range(first + 1, last + 1))
-    hz = crossings / 2 / ((last - first - sum(quiet)) / rate)
+    hz = crossings / 2 / ((last - first - sum(zeros)) / rate)
     if abs(hz - TONE_HZ) > 10:
         return f"the tone is at {hz:.1f} Hz, expected {TONE_HZ} Hz"
     # A sine obeys x[n+1] = 2cos(w)x[n] - x[n-1]; a lost, repeated or
