@@ -288,7 +288,7 @@ def keys_then_unwritable(p, work, sound):
     missing = Path("/nonexistent/dir/x.wav")
     if p.save_as(missing) and check(box := find("Error"), "no error box for a missing folder"):
         check(wait(lambda: "Cannot open file for writing" in p.texts().get("Error", []), 5), f"box: {p.texts()}")
-        check((s := p.status()) and not s.startswith("Saved to"), f"status {s!r} while the error box is open")
+        check(not shows(s := p.status(), "Saved to: " + p.spell(missing)), f"status {s!r} while the error box is open")
         dismiss(box, "Error", "Return")
         p.wait_status("Cannot open file for writing: " + p.spell(missing))
 
