@@ -12,10 +12,12 @@
 // of them back, in reverse order of creation, when it is destroyed, whatever
 // state it is in (never opened, failed to open, running, stopped). The
 // recording thread owns the source.
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 
 // How one sample lies in a packet; always little-endian, interleaved by frame.
 enum class SampleType : uint8_t {
@@ -58,6 +60,21 @@ enum class OpenResult {
     Failed,             // anything else: no sound server, the engine refused, ...
 };
 
+// The device a source records, as the system knows it.
+struct CaptureDevice {
+    std::string id;        // the system's own id (a PulseAudio source name, an endpoint id); empty if none
+    std::wstring name;     // as the system shows it to the user ("USB Microphone")
+    bool monitor = false;  // the sound an output plays rather than an input
+};
+
+// How long open() may take: it gives up with Failed by `deadline` at the
+// latest, and within about 50 ms once `keepGoing` reads false (the take was
+// stopped or the program is ending), whatever the server or driver does.
+struct OpenLimits {
+    std::chrono::steady_clock::time_point deadline;
+    const std::atomic<bool>& keepGoing;
+};
+
 // One packet as the source lends it.
 struct CapturePacket {
     const uint8_t* data =
@@ -79,11 +96,13 @@ public:
     virtual ~CaptureSource() = default;
 
     // Opens the platform's default capture device in shared mode and starts
-    // its stream. On Opened, `format` says what every packet will hold (its
-    // rate and channel count are the device's own; the take decides which
-    // channels it keeps). On anything else nothing is running and the only
-    // call left is the destructor.
-    virtual OpenResult open(StreamFormat& format) = 0;
+    // its stream, within `limits`. On Opened, `format` says what every packet
+    // will hold (its rate and channel count are the device's own; the take
+    // decides which channels it keeps) and `device` which device it is. The
+    // stream stays on that device: when the device goes away (or the system
+    // would move the stream elsewhere), takePacket says Lost. On anything else
+    // nothing is running and the only call left is the destructor.
+    virtual OpenResult open(StreamFormat& format, CaptureDevice& device, const OpenLimits& limits) = 0;
 
     // Between passes over the waiting packets: returns once another packet
     // may be waiting, after `longest` at most. A polled engine sleeps its

@@ -37,6 +37,11 @@ constexpr std::chrono::seconds FILE_UPDATE_INTERVAL{1};
 // A lost device is opened again this often, for this long, before the take ends.
 constexpr std::chrono::milliseconds REOPEN_INTERVAL{500};
 constexpr std::chrono::seconds REOPEN_LIMIT{10};
+// The longest one attempt to open the device may take: at Start, where a
+// slow server only delays the take, and while a take waits for its device,
+// where Stop and every ending must be answered within about a second.
+constexpr std::chrono::seconds FIRST_OPEN_LIMIT{5};
+constexpr std::chrono::seconds REOPEN_ATTEMPT_LIMIT{1};
 
 std::once_flag lastFftInitialised;
 
@@ -120,9 +125,9 @@ TakeOutcome refusalOutcome(OpenResult result) {
 // Makes a source and opens it. Null, with why, when that fails; a stream
 // format without channels or rate is one nothing can be made of.
 std::unique_ptr<CaptureSource> openSource(const CaptureSourceFactory& makeSource, StreamFormat& format,
-                                          OpenResult& result) {
+                                          CaptureDevice& device, OpenResult& result, Clock::duration longest) {
     std::unique_ptr<CaptureSource> source = makeSource ? makeSource() : nullptr;
-    result = source ? source->open(format) : OpenResult::Failed;
+    result = source ? source->open(format, device, {Clock::now() + longest, isRecording}) : OpenResult::Failed;
     if (result == OpenResult::Opened && (format.channels == 0 || format.sampleRate == 0))
         result = OpenResult::UnsupportedFormat;
     if (result != OpenResult::Opened) source.reset();
@@ -217,8 +222,9 @@ std::optional<TakeOutcome> reopen(Session& s) {
         }
         if (!isRecording) return TakeOutcome::Saved;
         StreamFormat stream;
+        CaptureDevice device;
         OpenResult result;
-        std::unique_ptr<CaptureSource> source = openSource(s.makeSource, stream, result);
+        std::unique_ptr<CaptureSource> source = openSource(s.makeSource, stream, device, result, REOPEN_ATTEMPT_LIMIT);
         if (!source) continue;
         if (stream.sampleRate != s.sampleRate) return TakeOutcome::RateChanged;
         if (auto ending = appendSilence(s, Clock::now() - lostAt)) return ending;
@@ -403,7 +409,8 @@ void recordTake(const std::wstring& path, WindowPort* window, const CaptureSourc
 
     Session s{window, makeSource, nullptr, {}, 0, 1, take, maxTakeSamples, std::nullopt, {}};
     OpenResult result;
-    s.source = openSource(makeSource, s.stream, result);
+    CaptureDevice device;
+    s.source = openSource(makeSource, s.stream, device, result, FIRST_OPEN_LIMIT);
     if (!s.source) {
         lastTakeOutcome = refusalOutcome(result);
         window->postMessage(WM_APP_RECORDING_FAILED);

@@ -83,7 +83,7 @@ Clock::time_point answerDeadline() { return Clock::now() + SERVER_ANSWER_LIMIT; 
 
 class PulseCaptureSource final : public CaptureSource {
 public:
-    OpenResult open(StreamFormat& format) override {
+    OpenResult open(StreamFormat& format, CaptureDevice& /*device*/, const OpenLimits& /*limits*/) override {
         loop_.reset(pa_mainloop_new());
         if (!loop_) return OpenResult::Failed;
         context_.reset(pa_context_new(pa_mainloop_get_api(loop_.get()), "Quorvel"));

@@ -74,7 +74,7 @@ public:
     explicit WasapiCaptureSource(DeviceEnumeratorFactory makeEnumerator)
         : makeEnumerator_(std::move(makeEnumerator)) {}
 
-    OpenResult open(StreamFormat& format) override {
+    OpenResult open(StreamFormat& format, CaptureDevice& /*device*/, const OpenLimits& /*limits*/) override {
         apartment_.emplace();
         HRESULT status = makeEnumerator_(enumerator_.ReleaseAndGetAddressOf());
         if (SUCCEEDED(status)) status = enumerator_->GetDefaultAudioEndpoint(eCapture, eConsole, &device_);

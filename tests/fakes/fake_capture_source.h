@@ -35,6 +35,7 @@ inline FakePacket after(double seconds, FakePacket packet) {
 
 struct FakeDevice {
     StreamFormat format{48000, 2, SampleType::Float32};
+    CaptureDevice device{"fake-mic", L"Fake Microphone", false};
     std::deque<OpenResult> opens;       // what each open answers, in turn; Opened once they are used up
     std::deque<StreamFormat> reopened;  // the stream format of each later successful open, in turn
     std::deque<FakePacket> packets;
@@ -52,7 +53,7 @@ public:
     explicit FakeCaptureSource(FakeDevice& device) : device_(device) {}
     ~FakeCaptureSource() override { device_.log(lent_ ? "gone-holding-a-packet" : "gone"); }
 
-    OpenResult open(StreamFormat& format) override {
+    OpenResult open(StreamFormat& format, CaptureDevice& device, const OpenLimits&) override {
         device_.log("open");
         const OpenResult result = device_.opens.empty() ? OpenResult::Opened : device_.opens.front();
         if (!device_.opens.empty()) device_.opens.pop_front();
@@ -63,6 +64,7 @@ public:
             device_.reopened.pop_front();
         }
         format = stream_ = device_.format;
+        device = device_.device;
         return result;
     }
     void waitForPacket(std::chrono::milliseconds longest) override {  // as the polled engine does

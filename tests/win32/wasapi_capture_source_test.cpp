@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstring>
 #include <deque>
 
@@ -137,6 +139,13 @@ struct FakeEndpoint : Counted<IAudioCaptureClient, 0>,
     bool initialized = false, started = false, lent = false, invalidated = false;
 };
 
+// Opens as the recording thread does, with time to spare.
+OpenResult openSource(CaptureSource& source, StreamFormat& format) {
+    static const std::atomic<bool> keepGoing{true};
+    CaptureDevice device;
+    return source.open(format, device, {std::chrono::steady_clock::now() + std::chrono::seconds(5), keepGoing});
+}
+
 // A 48 kHz mix format record: plain, or extensible when a sub-format is given.
 Bytes mixFormat(WORD tag, WORD channels, WORD bits, WORD validBits = 0, GUID subFormat = GUID_NULL) {
     const WORD block = channels * bits / 8, extension = subFormat == GUID_NULL ? 0 : 22;
@@ -164,7 +173,7 @@ TEST(WasapiCaptureSource, EachRefusalSaysWhyAndGivesBackWhatWasObtainedInOrder) 
         FakeEndpoint endpoint(PCM16_STEREO);
         std::tie(endpoint.failingStep, endpoint.failure) = std::tie(step, failure);
         StreamFormat format;
-        EXPECT_EQ(endpoint.source()->open(format), result) << step;
+        EXPECT_EQ(openSource(*endpoint.source(), format), result) << step;
         EXPECT_EQ(released, Names(EVERY_OBJECT.end() - objects, EVERY_OBJECT.end())) << step;
     }
 }
@@ -186,7 +195,7 @@ TEST(WasapiCaptureSource, TheMixFormatGivesTheStreamFormatOrIsRefusedAtOpen) {
     };
     for (const auto& [mix, expected] : cases) {
         StreamFormat format{48000, 0, SampleType::Int16};
-        const OpenResult result = FakeEndpoint(mix).source()->open(format);
+        const OpenResult result = openSource(*FakeEndpoint(mix).source(), format);
         EXPECT_EQ(result, expected == REFUSED ? OpenResult::UnsupportedFormat : OpenResult::Opened);
         EXPECT_EQ(std::tuple(format.channels, format.sampleType), expected) << testing::PrintToString(mix);
     }
@@ -199,7 +208,7 @@ TEST(WasapiCaptureSource, PacketsAreLentWithTheirFlagsAndHandedBackWholeUntilThe
                         {second, 3, AUDCLNT_BUFFERFLAGS_DATA_DISCONTINUITY}};
     std::unique_ptr<CaptureSource> source = endpoint.source();
     StreamFormat format;
-    ASSERT_EQ(source->open(format), OpenResult::Opened);
+    ASSERT_EQ(openSource(*source, format), OpenResult::Opened);
     // Data, frames, silent, gap of each packet, then nothing waits.
     CapturePacket packet;
     for (const auto& lent : {std::tuple(first, 2u, true, false), std::tuple(second, 3u, false, true)}) {
