@@ -1,6 +1,9 @@
 #include "app/commands.h"
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
+#include <cwctype>
 
 #include "base/messages.h"
 #include "base/shared_state.h"
@@ -32,12 +35,39 @@ void finishTake(WindowPort& window) {
     }
 }
 
-void answerSave(std::vector<std::wstring> places) {
+void answerSave(SaveAnswer answer) {
     {
         std::lock_guard<std::mutex> lock(saveAnswerMutex);
-        saveAnswer = std::move(places);
+        saveAnswer = std::move(answer);
     }
     saveAnswerCv.notify_all();
+}
+
+// "12.3 s" of a take.
+std::wstring seconds(double value) {
+    wchar_t text[32];
+    std::swprintf(text, 32, L"%.1f s", value);
+    return text;
+}
+
+// What became of the take's own file, outcome first.
+std::wstring fileTrouble() {
+    switch (takeFileTrouble.load()) {
+    case TakeFileTrouble::Gone:
+        return savePath + L" was deleted or moved";
+    case TakeFileTrouble::SizeLimit:
+        return savePath + L" reached the largest file its drive can hold";
+    case TakeFileTrouble::WriteFailed:
+    case TakeFileTrouble::None:
+        break;
+    }
+    return L"could not write " + savePath;
+}
+
+// Where the part of the take written before the trouble is, if anywhere.
+std::wstring keptPart() {
+    const double kept = takeFileKeptSeconds;
+    return kept > 0 ? savePath + L" keeps its first " + seconds(kept) : std::wstring();
 }
 
 // The take could not be written and waits in memory on the recording thread:
@@ -47,15 +77,19 @@ void onSaveFailed(WindowPort& window) {
     window.setStatusText(takeEndStatus());
     // A session that ended meanwhile has answered for the user.
     while (recordingThreadActive) {
-        if (window.askYesNo(L"Could not write " + savePath +
-                                L" (disk full, folder missing or not writable).\n\n"
-                                L"The take is still in memory. Save it somewhere else?",
+        std::wstring trouble = fileTrouble();
+        trouble[0] = static_cast<wchar_t>(std::towupper(trouble[0]));
+        if (takeFileTrouble == TakeFileTrouble::WriteFailed)
+            trouble += L" (disk full, folder missing or not writable)";
+        const std::wstring kept = keptPart();
+        if (window.askYesNo(trouble + L"." + (kept.empty() ? L"" : L" " + kept + L".") +
+                                L"\n\nThe whole take is still in memory. Save it somewhere else?",
                             L"Take not saved", true)) {
             const std::wstring path = window.browseSavePath();
             if (path.empty()) continue;
             savePath = path;
             window.setStatusText(L"Saving to: " + path);
-            answerSave({path});
+            answerSave({{path}});
             return;
         }
         if (window.askYesNo(L"Discard the take? It has not been saved and will be lost.", L"Discard take",
@@ -67,23 +101,61 @@ void onSaveFailed(WindowPort& window) {
 }
 
 // Where a take that waits for a place goes when nobody can be asked any more:
-// beside the chosen file, else in the documents folder.
-std::vector<std::wstring> recoveryPlaces(WindowPort& window) {
-    std::wstring name = savePath;
-    const std::wstring extension = L".wav";
-    if (name.size() >= extension.size() &&
-        name.compare(name.size() - extension.size(), extension.size(), extension) == 0)
-        name.resize(name.size() - extension.size());
-    name += L".recovered.wav";
-    std::vector<std::wstring> places{name};
-    const std::wstring folder = window.documentsFolder();
-    if (!folder.empty()) {
-        const size_t slash = name.find_last_of(L"/\\");
+// beside the chosen file, else in the home, documents and temporary folders,
+// each once (other file systems, when the chosen one is full or gone). The
+// recording thread makes recovery names of these.
+SaveAnswer recoveryPlaces(WindowPort& window) {
+    const size_t slash = savePath.find_last_of(L"/\\");
+    const std::wstring name = slash == std::wstring::npos ? savePath : savePath.substr(slash + 1);
+    const std::wstring chosenFolder = slash == std::wstring::npos ? L"" : savePath.substr(0, slash);
+    SaveAnswer answer{{savePath}, true};
+    std::vector<std::wstring> folders{chosenFolder};
+    for (const std::wstring& folder : window.recoveryFolders()) {
+        if (folder.empty() || std::find(folders.begin(), folders.end(), folder) != folders.end()) continue;
+        folders.push_back(folder);
         const wchar_t* separator = folder.find(L'\\') == std::wstring::npos ? L"/" : L"\\";
-        places.push_back(folder + separator + (slash == std::wstring::npos ? name : name.substr(slash + 1)));
+        answer.places.push_back(folder + separator + name);
     }
-    places.push_back(L"");  // and no further: nobody can be asked again
-    return places;
+    return answer;
+}
+
+// The part of a refusal's status after "Nothing recorded: ".
+std::wstring refusalReason(TakeOutcome refusal) {
+    switch (refusal) {
+    case TakeOutcome::NoDevice:
+        return L"no audio capture device is connected";
+    case TakeOutcome::AccessDenied:
+        return L"Windows does not allow this program to use the microphone "
+               L"(Settings > Privacy & security > Microphone)";
+    case TakeOutcome::DeviceInUse:
+        return L"the audio capture device is in use by another program";
+    case TakeOutcome::FormatUnsupported:
+        return L"the audio device's format is not supported";
+    default:
+        break;
+    }
+    return L"cannot open the audio capture device";
+}
+
+// "now from <device>: the <device> went away" once a reconnect found another device.
+std::wstring deviceSwitch() {
+    std::lock_guard<std::mutex> lock(takeDeviceMutex);
+    if (takeDevices.now == takeDevices.first) return {};
+    return L"now from " + takeDevices.now + L": the " + takeDevices.first + L" went away";
+}
+
+// The device that was lost, by name, and the last refusal met while waiting for it.
+std::wstring deviceLost() {
+    std::wstring name;
+    {
+        std::lock_guard<std::mutex> lock(takeDeviceMutex);
+        name = takeDevices.now;
+    }
+    std::wstring text = name.empty() ? L"the audio device was lost: recording stopped"
+                                     : L"the audio device \"" + name + L"\" was lost: recording stopped";
+    if (const TakeOutcome refusal = reconnectRefusal; refusal != TakeOutcome::Saved)
+        text += L"; " + refusalReason(refusal);
+    return text;
 }
 
 // What went wrong on the way, after the path of a saved take.
@@ -97,13 +169,18 @@ std::wstring savedRemarks() {
         remarks = L"out of memory: recording stopped";
         break;
     case TakeOutcome::DeviceLost:
-        remarks = L"the audio device was lost: recording stopped";
+        remarks = deviceLost();
         break;
     case TakeOutcome::RateChanged:
         remarks = L"the audio device changed its sample rate: recording stopped";
         break;
     default:
         break;
+    }
+    if (const std::wstring switched = deviceSwitch();
+        !switched.empty() && lastTakeOutcome != TakeOutcome::DeviceLost) {
+        if (!remarks.empty()) remarks += L"; ";
+        remarks += switched;
     }
     if (const uint32_t gaps = inputGaps.load(); gaps != 0) {
         if (!remarks.empty()) remarks += L"; ";
@@ -114,8 +191,13 @@ std::wstring savedRemarks() {
 
 // The status while a take records.
 std::wstring recordingStatus() {
-    if (takeFileFailed) return L"Recording... could not write " + savePath + L": the take is kept in memory";
-    return L"Recording...";
+    if (takeFileTrouble != TakeFileTrouble::None) {
+        const std::wstring kept = keptPart();
+        return L"Recording... " + fileTrouble() + L": the take is kept in memory" +
+               (kept.empty() ? L"" : L", " + kept);
+    }
+    const std::wstring switched = deviceSwitch();
+    return switched.empty() ? L"Recording..." : L"Recording... " + switched;
 }
 
 }  // namespace
@@ -132,23 +214,22 @@ std::wstring takeEndStatus() {
         return L"Take not saved: could not write " + savePath;
     case TakeOutcome::Discarded:
         return L"Take discarded: nothing saved";
+    case TakeOutcome::Unsaved: {
+        const std::wstring kept = keptPart();
+        return L"Take not saved: no place could take it; " + (kept.empty() ? L"nothing of it is left" : kept);
+    }
     case TakeOutcome::OpenFailed:
         return L"Cannot open file for writing: " + savePath;
     case TakeOutcome::ThreadFailed:
         return THREAD_REFUSED_TEXT;
     case TakeOutcome::NoDevice:
-        return L"Nothing recorded: no audio capture device is connected";
     case TakeOutcome::AccessDenied:
-        return L"Nothing recorded: Windows does not allow this program to use the microphone "
-               L"(Settings > Privacy & security > Microphone)";
     case TakeOutcome::DeviceInUse:
-        return L"Nothing recorded: the audio capture device is in use by another program";
     case TakeOutcome::FormatUnsupported:
-        return L"Nothing recorded: the audio device's format is not supported";
     case TakeOutcome::DeviceFailed:
         break;
     }
-    return L"Nothing recorded: cannot open the audio capture device";
+    return L"Nothing recorded: " + refusalReason(lastTakeOutcome);
 }
 
 void onStart(WindowPort& window) {
@@ -166,7 +247,8 @@ void onStart(WindowPort& window) {
     // Modal: the end-of-take message of the previous take may be handled in
     // here, which joins its thread before a new one is stored below.
     const std::wstring path = window.browseSavePath();
-    if (path.empty()) return;
+    // A close or the session's end may have come while the dialog was open.
+    if (path.empty() || windowClosing) return;
     savePath = path;
     {
         std::lock_guard<std::mutex> lock(saveAnswerMutex);
@@ -203,6 +285,7 @@ void onCommand(WindowPort& window, int controlId) {
 
 void onCloseRequest(WindowPort& window) {
     isRecording = false;
+    windowClosing = true;
     if (recordingThreadActive) {
         window.setStatusText(L"Waiting for recording thread to finish...");
         window.enableButton(IDC_START, false);
@@ -215,14 +298,16 @@ void onCloseRequest(WindowPort& window) {
 
 void onDestroy() {
     isRecording = false;
+    windowClosing = true;
     // A take that is waiting, or about to wait, for a place to be saved cannot
-    // be asked about any more.
-    if (recordingThreadActive) answerSave({});
+    // be asked about any more: its file keeps what it holds.
+    if (recordingThreadActive) answerSave({{}, true});
     joinRecordingThread();
 }
 
 void onEndSession(WindowPort& window) {
     isRecording = false;
+    windowClosing = true;
     if (!recordingThreadActive && !recordingThread.joinable()) return;
     // Taken by the recording thread only if its file fails: nobody is left to
     // ask where else to put the take, and it must not be lost.

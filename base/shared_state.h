@@ -30,6 +30,7 @@ enum class TakeOutcome : int {
     RateChanged,        // the device came back at another sample rate; what was captured is saved
     WriteFailed,        // header, samples or close failed; the take waits in memory for another path
     Discarded,          // the file could not be written and the user let the take go
+    Unsaved,            // the session ended and no place could take the take; its file keeps what it had
     OpenFailed,         // the output file could not be opened (or its name encoded)
     DeviceFailed,       // the capture device could not be set up
     NoDevice,           // no capture device is connected
@@ -57,19 +58,46 @@ extern std::atomic<uint32_t> inputGaps;
 // Whole seconds since the device last delivered, once that is 2 s or more; 0 while sound flows.
 extern std::atomic<uint32_t> deviceSilentSeconds;
 
-// The take's file could not be written during the take, which goes on in
-// memory only. Recording thread writes, the window reads for the status line.
-extern std::atomic<bool> takeFileFailed;
+// What went wrong with the take's file during the take, which then goes on
+// in memory only; and how much of the take that file still holds as a valid
+// WAV. Recording thread writes, the window reads for the status line.
+enum class TakeFileTrouble : int {
+    None,
+    WriteFailed,  // a full disk, a drive that refused the write
+    SizeLimit,    // the file may not grow larger on its drive
+    Gone,         // the file or its folder was deleted or moved, or its drive went away
+};
+extern std::atomic<TakeFileTrouble> takeFileTrouble;
+extern std::atomic<double> takeFileKeptSeconds;
+
+// The devices of the current take as the system names them: the one it began
+// on and the one it records now (they differ once a reconnect found another),
+// and the last refusal met while the take waited for a device (Saved: none).
+// The recording thread writes under takeDeviceMutex; the window reads.
+struct TakeDevices {
+    std::wstring first, now;
+    bool monitorFirst = false;
+};
+extern TakeDevices takeDevices;
+extern std::mutex takeDeviceMutex;
+extern std::atomic<TakeOutcome> reconnectRefusal;
 // Where the last take was written in the end (the chosen file, another place
 // the user named, or a recovery place). Written by the recording thread before
 // it posts WM_APP_RECORDING_DONE; read by the window thread after the join.
 extern std::wstring takeWrittenTo;
 
 // The window's answer to WM_APP_SAVE_FAILED: the paths to try, in order, until
-// the take is written to one of them; none to discard it. An empty path ends
-// the list for good: the session is ending and nobody can be asked again. Set by the window
-// thread, taken by the recording thread, which waits on saveAnswerCv.
-extern std::optional<std::vector<std::wstring>> saveAnswer;
+// the take is written to one of them; none (and not final) to discard it.
+// A final answer comes when nobody can be asked any more (the session is
+// ending): its paths are recovery names, never replacing an existing file,
+// and when none of them takes the take, the take's own file keeps what it
+// holds. Set by the window thread, taken by the recording thread, which waits
+// on saveAnswerCv.
+struct SaveAnswer {
+    std::vector<std::wstring> places;
+    bool final = false;
+};
+extern std::optional<SaveAnswer> saveAnswer;
 extern std::mutex saveAnswerMutex;
 extern std::condition_variable saveAnswerCv;
 
@@ -79,6 +107,9 @@ constexpr wchar_t PROPOSED_FILE_NAME[] = L"output.wav";
 
 // Window thread only.
 extern std::thread recordingThread;
+// Set once the window is closing for good (a close, the session's end): no
+// take starts after it, even from a Save As dialog that was open meanwhile.
+extern bool windowClosing;
 extern std::wstring savePath;
 
 extern std::vector<int16_t> waveformBufferL;  // guarded by waveformMutex, oldest first

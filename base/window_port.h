@@ -2,6 +2,7 @@
 // The window port: what the core needs from the main window. Each platform
 // implements it once; the tests use a recording fake.
 #include <string>
+#include <vector>
 
 #include <cstdint>
 
@@ -39,8 +40,9 @@ public:
     // sleep for idleness, and a session that ends is told a take is being
     // saved. Called once for each change.
     virtual void setTakeUnsaved(bool unsaved) = 0;
-    // The user's documents folder (or home folder), where a take that could
-    // not be saved where the user chose goes when the session ends; empty if
-    // there is none.
-    virtual std::wstring documentsFolder() = 0;
+    // Where a take that could not be saved where the user chose goes when
+    // the session ends, after the chosen file's own folder: the home folder,
+    // the documents folder and the system's temporary folder, in that order,
+    // those that exist.
+    virtual std::vector<std::wstring> recoveryFolders() = 0;
 };

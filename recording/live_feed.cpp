@@ -73,8 +73,10 @@ void feedLiveAnalysis(const std::vector<int16_t>& packetSamples, int channels,
 
     if (packetSamples.empty()) return;
     pendingFrames += frames;
-    for (size_t c = 0; c < step; ++c) pendingSquares[c] += channelSquares(packetSamples.data() + c, step, frames);
-    if (pendingFrames == 0 || pendingFrames < static_cast<size_t>(globalSampleRate / LEVEL_READINGS_PER_SECOND))
+    for (size_t c = 0; c < step; ++c)
+        pendingSquares[c] += channelSquares(packetSamples.data() + c, step, frames);
+    if (pendingFrames == 0 ||
+        pendingFrames < static_cast<size_t>(globalSampleRate / LEVEL_READINGS_PER_SECOND))
         return;
     float measured = level(pendingSquares[0], pendingFrames);
     if (channels == 2) measured = (measured + level(pendingSquares[1], pendingFrames)) / 2.0f;

@@ -1,13 +1,12 @@
 #include "recording/recording_thread.h"
 
+#include <algorithm>
 #include <chrono>
-#include <condition_variable>
-#include <filesystem>
 #include <mutex>
 #include <new>
 #include <optional>
-#include <stdexcept>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "base/messages.h"
@@ -16,7 +15,7 @@
 #include "base/window_port.h"
 #include "recording/live_feed.h"
 #include "recording/sample_conversion.h"
-#include "recording/take_file.h"
+#include "recording/take_saving.h"
 #include "spectrum/spectrum_worker.h"
 
 namespace {
@@ -32,9 +31,7 @@ constexpr std::chrono::seconds STALL_NOTICE{2};
 // packets arrive: 30 times a second is as smooth as a meter needs to be, and
 // half the drawing of a screen's full rate.
 constexpr std::chrono::milliseconds VISUALS_INTERVAL{33};
-// How much of a take a crash may cost: the file is brought up to date this often.
-constexpr std::chrono::seconds FILE_UPDATE_INTERVAL{1};
-// A lost device is opened again this often, for this long, before the take ends.
+// A lost device is opened again this often, until this long after the loss.
 constexpr std::chrono::milliseconds REOPEN_INTERVAL{500};
 constexpr std::chrono::seconds REOPEN_LIMIT{10};
 // The longest one attempt to open the device may take: at Start, where a
@@ -42,68 +39,13 @@ constexpr std::chrono::seconds REOPEN_LIMIT{10};
 // where Stop and every ending must be answered within about a second.
 constexpr std::chrono::seconds FIRST_OPEN_LIMIT{5};
 constexpr std::chrono::seconds REOPEN_ATTEMPT_LIMIT{1};
+// Silence (a hole the server skipped, the time without a device) reaches the
+// take and the views a tenth of a second at a time, so that no allocation
+// follows its length; a hole longer than HOLE_GAP is input lost.
+constexpr uint32_t SILENCE_PIECES_PER_SECOND = 10;
+constexpr std::chrono::milliseconds HOLE_GAP{200};
 
 std::once_flag lastFftInitialised;
-
-// Requests from other threads to bring the file up to date: numbered, so a
-// caller knows when the recording thread has served its own.
-std::mutex fileRequestMutex;
-std::condition_variable fileRequestCv;
-uint64_t fileRequestsMade = 0;    // guarded by fileRequestMutex
-uint64_t fileRequestsServed = 0;  // guarded by fileRequestMutex
-std::atomic<bool> fileRequestPending{false};
-
-void appendUtf8(std::string& out, uint32_t codePoint) {
-    if (codePoint < 0x80) {
-        out += static_cast<char>(codePoint);
-    } else if (codePoint < 0x800) {
-        out += static_cast<char>(0xC0 | (codePoint >> 6));
-        out += static_cast<char>(0x80 | (codePoint & 0x3F));
-    } else if (codePoint < 0x10000) {
-        out += static_cast<char>(0xE0 | (codePoint >> 12));
-        out += static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (codePoint & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (codePoint >> 18));
-        out += static_cast<char>(0x80 | ((codePoint >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (codePoint & 0x3F));
-    }
-}
-
-// The take's file as a path object. A UTF-8 path object is converted to the
-// platform's own file-name encoding, so non-ASCII names work on Windows as well.
-std::filesystem::path outputPath() {
-    return std::filesystem::path(std::u8string(utf8Path.begin(), utf8Path.end()));
-}
-
-// Opens the take's file, truncating it. Null when the name cannot be
-// encoded or the file cannot be created.
-std::unique_ptr<std::ostream> openOutput(const std::wstring& path) {
-    try {
-        utf8Path = ws2s(path);
-        return openTakeFile(outputPath());
-    } catch (const std::exception&) {
-        return nullptr;
-    }
-}
-
-// A file that failed to take the whole take would lie about its length in
-// its header: it goes. Only regular files, never a device standing in for one.
-void removeFailedOutput() {
-    std::error_code ignored;
-    const std::filesystem::path path = outputPath();
-    if (std::filesystem::is_regular_file(path, ignored)) std::filesystem::remove(path, ignored);
-}
-
-// Blocks until the window answers WM_APP_SAVE_FAILED: the places to try, or none to discard.
-std::vector<std::wstring> waitForSaveAnswer() {
-    std::unique_lock<std::mutex> lock(saveAnswerMutex);
-    saveAnswerCv.wait(lock, [] { return saveAnswer.has_value(); });
-    std::vector<std::wstring> answer = std::move(*saveAnswer);
-    saveAnswer.reset();
-    return answer;
-}
 
 TakeOutcome refusalOutcome(OpenResult result) {
     switch (result) {
@@ -122,12 +64,14 @@ TakeOutcome refusalOutcome(OpenResult result) {
     return TakeOutcome::DeviceFailed;
 }
 
-// Makes a source and opens it. Null, with why, when that fails; a stream
-// format without channels or rate is one nothing can be made of.
+// Makes a source and opens it within `longest`. Null, with why, when that
+// fails; a stream format without channels or rate is one nothing can be made of.
 std::unique_ptr<CaptureSource> openSource(const CaptureSourceFactory& makeSource, StreamFormat& format,
-                                          CaptureDevice& device, OpenResult& result, Clock::duration longest) {
+                                          CaptureDevice& device, OpenResult& result,
+                                          Clock::duration longest) {
     std::unique_ptr<CaptureSource> source = makeSource ? makeSource() : nullptr;
-    result = source ? source->open(format, device, {Clock::now() + longest, isRecording}) : OpenResult::Failed;
+    result =
+        source ? source->open(format, device, {Clock::now() + longest, isRecording}) : OpenResult::Failed;
     if (result == OpenResult::Opened && (format.channels == 0 || format.sampleRate == 0))
         result = OpenResult::UnsupportedFormat;
     if (result != OpenResult::Opened) source.reset();
@@ -140,101 +84,122 @@ struct Session {
     const CaptureSourceFactory& makeSource;
     std::unique_ptr<CaptureSource> source;  // null while the device is being opened again
     StreamFormat stream;                    // of the source now open
+    CaptureDevice device;                   // the take began on it
     uint32_t sampleRate;                    // the take's: the first stream's
     int channels;                           // the take's: 1 or 2
     Take& take;
     uint64_t maxTakeSamples;
-    std::optional<TakeFile> file;  // gone once a write failed: the take then lives in memory only
+    std::optional<TakeSaving> saving;
     std::vector<int16_t> packetSamples;
+    // The device came back after an outage: the outage's silence goes in
+    // before the new stream's first sample, so the take keeps wall-clock time
+    // however late that sample comes.
+    std::optional<Clock::time_point> outageSince;
 };
-
-// Brings the file up to date. A failed write does not stop the take: it goes
-// on in memory, the status says so at once, and the half-written file goes.
-void updateFile(Session& s) {
-    if (!s.file || s.file->update(s.take)) return;
-    s.file.reset();
-    removeFailedOutput();
-    takeFileFailed = true;
-    s.window->postMessage(WM_APP_WRITE_FAILED);
-}
-
-void serveFileRequests(Session& s) {
-    if (!fileRequestPending.exchange(false)) return;
-    uint64_t served;
-    {
-        std::lock_guard<std::mutex> lock(fileRequestMutex);
-        served = fileRequestsMade;
-    }
-    updateFile(s);
-    if (!s.file) return;  // the caller learns of the failure by its time running out
-    {
-        std::lock_guard<std::mutex> lock(fileRequestMutex);
-        fileRequestsServed = served;
-    }
-    fileRequestCv.notify_all();
-}
 
 // Appends samples to the take and the live views; an outcome when the take
 // cannot grow any further.
 std::optional<TakeOutcome> appendSamples(Session& s, const StreamFormat& format, const uint8_t* data,
                                          uint32_t frames, bool silent) {
     std::optional<TakeOutcome> ending;
-    const uint64_t room = s.maxTakeSamples - s.take.size();
-    if (static_cast<uint64_t>(frames) * s.channels > room) {
+    const uint64_t room = (s.maxTakeSamples - s.take.size()) / s.channels;
+    if (frames > room) {
         // Whole frames only, so the file never ends mid-frame.
-        frames = static_cast<uint32_t>(room / s.channels);
+        frames = static_cast<uint32_t>(room);
         ending = TakeOutcome::SizeLimit;
     }
+    const uint32_t piece = silent ? std::max<uint32_t>(s.sampleRate / SILENCE_PIECES_PER_SECOND, 1)
+                                  : std::max<uint32_t>(frames, 1);
+    const size_t frameBytes = size_t{format.channels} * bytesPerSample(format.sampleType);
     try {
-        convertPacket(format, s.channels, data, frames, silent, s.packetSamples, s.take);
-        feedLiveAnalysis(s.packetSamples, s.channels, Clock::now());
+        uint32_t done = 0;
+        do {
+            const uint32_t count = std::min(frames - done, piece);
+            convertPacket(format, s.channels, silent ? nullptr : data + done * frameBytes, count, silent,
+                          s.packetSamples, s.take);
+            feedLiveAnalysis(s.packetSamples, s.channels, Clock::now());
+            done += count;
+        } while (done < frames);
     } catch (const std::bad_alloc&) {
         ending = TakeOutcome::OutOfMemory;
     }
     return ending;
 }
 
-// The time without a device, as silence: the take keeps its wall-clock length.
+// `missing` of silence in the take's own format.
 std::optional<TakeOutcome> appendSilence(Session& s, Clock::duration missing) {
     const StreamFormat silence{s.sampleRate, static_cast<uint16_t>(s.channels), SampleType::Int16};
-    uint64_t frames =
-        static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(missing).count()) *
-        s.sampleRate / 1000000;
-    while (frames != 0) {
-        const uint32_t chunk = static_cast<uint32_t>(std::min<uint64_t>(frames, s.sampleRate / 10 + 1));
+    const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(missing).count();
+    const uint64_t frames = micros > 0 ? static_cast<uint64_t>(micros) * s.sampleRate / 1000000 : 0;
+    for (uint64_t left = frames; left != 0;) {
+        const auto chunk = static_cast<uint32_t>(std::min<uint64_t>(left, s.sampleRate));
         if (auto ending = appendSamples(s, silence, nullptr, chunk, true)) return ending;
-        frames -= chunk;
+        left -= chunk;
     }
     return std::nullopt;
 }
 
-// The device went away: everything of it is given back, and it is opened
-// again every half second until it comes back, Stop is pressed or 10 s pass.
-// Nothing when the take goes on; else how it ended.
+// While the device is away the views show the silence as it passes; the take
+// gets it when the device is back.
+void showSilence(Session& s, Clock::duration passed) {
+    const auto frames = static_cast<size_t>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(passed).count() * s.sampleRate / 1000);
+    s.packetSamples.assign(std::min<size_t>(frames, s.sampleRate / SILENCE_PIECES_PER_SECOND) * s.channels,
+                           0);
+    feedLiveAnalysis(s.packetSamples, s.channels, Clock::now());
+    s.window->postMessage(WM_APP_UPDATE_VISUALS);
+}
+
+// The device went away: everything of it is given back, and the default
+// device is opened again every half second until one comes back, Stop is
+// pressed or 10 s have passed since the loss. A take that began on an input
+// never goes on from the monitor of an output. Nothing when the take goes
+// on; else how it ended.
 std::optional<TakeOutcome> reopen(Session& s) {
     s.source.reset();
     s.window->postMessage(WM_APP_RECONNECTING);
     const Clock::time_point lostAt = Clock::now();
-    for (Clock::time_point attempt = lostAt; attempt - lostAt <= REOPEN_LIMIT; attempt += REOPEN_INTERVAL) {
+    Clock::time_point shown = lostAt;
+    reconnectRefusal = TakeOutcome::Saved;
+    for (Clock::time_point attempt = lostAt;; attempt += REOPEN_INTERVAL) {
         for (Clock::time_point now = Clock::now(); isRecording && now < attempt; now = Clock::now()) {
-            serveFileRequests(s);
+            s.saving->keepUpToDate(s.take, now);
             std::this_thread::sleep_for(std::min<Clock::duration>(attempt - now, PACKET_WAIT_LIMIT));
+            showSilence(s, Clock::now() - shown);
+            shown = Clock::now();
         }
-        if (!isRecording) return TakeOutcome::Saved;
+        const Clock::time_point now = Clock::now();
+        if (!isRecording || now - lostAt >= REOPEN_LIMIT) return TakeOutcome::DeviceLost;
         StreamFormat stream;
         CaptureDevice device;
         OpenResult result;
-        std::unique_ptr<CaptureSource> source = openSource(s.makeSource, stream, device, result, REOPEN_ATTEMPT_LIMIT);
-        if (!source) continue;
+        std::unique_ptr<CaptureSource> source =
+            openSource(s.makeSource, stream, device, result,
+                       std::min<Clock::duration>(REOPEN_ATTEMPT_LIMIT, lostAt + REOPEN_LIMIT - now));
+        if (source && device.monitor && !s.device.monitor) {
+            // Only the sound of the speakers is left: that is no microphone.
+            source.reset();
+            result = OpenResult::NoDevice;
+        }
+        if (!source) {
+            if (result != OpenResult::Failed) reconnectRefusal = refusalOutcome(result);
+            continue;
+        }
+        // Stopped while it opened: nothing is recorded after Stop.
+        if (!isRecording) return TakeOutcome::DeviceLost;
         if (stream.sampleRate != s.sampleRate) return TakeOutcome::RateChanged;
-        if (auto ending = appendSilence(s, Clock::now() - lostAt)) return ending;
         ++inputGaps;
+        reconnectRefusal = TakeOutcome::Saved;
+        {
+            std::lock_guard<std::mutex> lock(takeDeviceMutex);
+            takeDevices.now = device.name;
+        }
         s.source = std::move(source);
         s.stream = stream;
+        s.outageSince = lostAt;
         s.window->postMessage(WM_APP_RECORDING_STARTED);
         return std::nullopt;
     }
-    return TakeOutcome::DeviceLost;
 }
 
 // Takes the source's packets until isRecording falls or the take cannot go
@@ -242,7 +207,6 @@ std::optional<TakeOutcome> reopen(Session& s) {
 TakeOutcome capture(Session& s) {
     bool firstPacket = true;
     Clock::time_point lastDelivery = Clock::now();
-    Clock::time_point lastFileUpdate = lastDelivery;
     // New data for the views not yet announced; announced on a later pass if
     // need be, so the last packet before a pause is always shown.
     bool visualsPending = false;
@@ -258,11 +222,7 @@ TakeOutcome capture(Session& s) {
 
     while (isRecording) {
         const Clock::time_point now = Clock::now();
-        if (now - lastFileUpdate >= FILE_UPDATE_INTERVAL) {
-            updateFile(s);
-            lastFileUpdate = now;
-        }
-        serveFileRequests(s);
+        s.saving->keepUpToDate(s.take, now);
 
         CapturePacket packet;
         const PacketResult result = s.source->takePacket(packet);
@@ -289,39 +249,30 @@ TakeOutcome capture(Session& s) {
             continue;
         }
 
+        std::optional<TakeOutcome> ending;
         if (packet.frames != 0) {
             lastDelivery = now;
             if (deviceSilentSeconds.exchange(0) != 0) s.window->postMessage(WM_APP_RECORDING_STARTED);
+            if (s.outageSince) {
+                const auto packetLength =
+                    std::chrono::microseconds(uint64_t{packet.frames} * 1000000 / s.stream.sampleRate);
+                ending = appendSilence(s, now - *std::exchange(s.outageSince, std::nullopt) - packetLength);
+            }
         }
         // Some drivers flag the very first packet of a stream; that is no loss.
-        if (packet.gap && !firstPacket) ++inputGaps;
+        // A long hole the server skipped is.
+        const bool longHole = packet.silent && uint64_t{packet.frames} * 1000 >
+                                                   uint64_t{s.stream.sampleRate} * HOLE_GAP.count();
+        if ((packet.gap && !firstPacket) || longHole) ++inputGaps;
         firstPacket = false;
-        const std::optional<TakeOutcome> ending =
-            appendSamples(s, s.stream, packet.data, packet.frames, packet.silent);
+        if (!ending) ending = appendSamples(s, s.stream, packet.data, packet.frames, packet.silent);
         visualsPending = true;
         s.source->releasePacket();
         if (ending) return *ending;
     }
+    // Stopped after the device came back but before it delivered: the time up to Stop.
+    if (s.outageSince) appendSilence(s, Clock::now() - *s.outageSince);
     return TakeOutcome::Saved;
-}
-
-// Writes the take, from memory, to the places the window answers with until
-// one of them takes it or the user lets it go. Returns how the take ended.
-TakeOutcome saveElsewhere(const Session& s, TakeOutcome captured) {
-    while (true) {
-        lastTakeOutcome = TakeOutcome::WriteFailed;
-        s.window->postMessage(WM_APP_SAVE_FAILED);
-        const std::vector<std::wstring> places = waitForSaveAnswer();
-        if (places.empty()) return TakeOutcome::Discarded;
-        for (const std::wstring& place : places) {
-            if (place.empty()) return TakeOutcome::Discarded;  // nobody is left to ask
-            if (TakeFile(openOutput(place), s.sampleRate, s.channels).finish(s.take)) {
-                takeWrittenTo = place;
-                return captured;
-            }
-            removeFailedOutput();  // closed first: Windows keeps an open file
-        }
-    }
 }
 
 // From a running stream to the finished file; the take's end is posted.
@@ -332,14 +283,14 @@ void recordOpenedTake(Session& s, const std::wstring& path) {
     } catch (const std::system_error&) {
         workerStarted = false;
     }
-    std::unique_ptr<std::ostream> output = workerStarted ? openOutput(path) : nullptr;
     if (!workerStarted) {
         lastTakeOutcome = TakeOutcome::ThreadFailed;
         s.window->showErrorBox(THREAD_REFUSED_TEXT, L"Error");
         s.window->postMessage(WM_APP_RECORDING_FAILED);
         return;
     }
-    if (!output) {
+    s.saving.emplace(s.window, s.sampleRate, s.channels);
+    if (!s.saving->open(path)) {
         lastTakeOutcome = TakeOutcome::OpenFailed;
         // The box comes first: the window thread answers the end-of-take
         // message by joining this thread, and would sit frozen behind a
@@ -347,12 +298,6 @@ void recordOpenedTake(Session& s, const std::wstring& path) {
         s.window->showErrorBox(L"Cannot open file for writing", L"Error");
         s.window->postMessage(WM_APP_RECORDING_DONE);
         return;
-    }
-    s.file.emplace(std::move(output), s.sampleRate, s.channels);
-    if (s.file->failed()) {
-        s.file.reset();
-        removeFailedOutput();
-        takeFileFailed = true;
     }
     s.window->postMessage(WM_APP_RECORDING_STARTED);
     std::call_once(lastFftInitialised, [] { lastFFT = Clock::now(); });
@@ -363,15 +308,7 @@ void recordOpenedTake(Session& s, const std::wstring& path) {
     // the source need not wait for it.
     if (s.source) s.source->stop();
     s.source.reset();
-    TakeOutcome outcome = captured;
-    if (s.file && s.file->finish(s.take)) {
-        takeWrittenTo = path;
-    } else {
-        const bool opened = s.file.has_value();
-        s.file.reset();
-        if (opened) removeFailedOutput();  // closed first: Windows keeps an open file
-        outcome = saveElsewhere(s, captured);
-    }
+    const TakeOutcome outcome = s.saving->finish(s.take, captured);
     if (outcome == TakeOutcome::Discarded) s.take.clear();
     lastTakeOutcome = outcome;
     s.window->postMessage(WM_APP_RECORDING_DONE);
@@ -379,38 +316,23 @@ void recordOpenedTake(Session& s, const std::wstring& path) {
 
 }  // namespace
 
-std::string ws2s(const std::wstring& text) {
-    std::string out;
-    out.reserve(text.size());
-    for (size_t i = 0; i < text.size(); ++i) {
-        uint32_t c = static_cast<uint32_t>(text[i]);
-        if constexpr (sizeof(wchar_t) == 2) {
-            if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size()) {
-                const uint32_t low = static_cast<uint32_t>(text[i + 1]);
-                if (low >= 0xDC00 && low <= 0xDFFF) {
-                    c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
-                    ++i;
-                }
-            }
-        }
-        if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
-            throw std::range_error("ws2s: character cannot be encoded as UTF-8");
-        appendUtf8(out, c);
-    }
-    return out;
-}
-
 void recordTake(const std::wstring& path, WindowPort* window, const CaptureSourceFactory& makeSource,
                 uint64_t maxTakeSamples, Take& take) {
     inputGaps = 0;
     deviceSilentSeconds = 0;
-    takeFileFailed = false;
+    takeFileTrouble = TakeFileTrouble::None;
+    takeFileKeptSeconds = 0.0;
+    reconnectRefusal = TakeOutcome::Saved;
     takeWrittenTo.clear();
 
-    Session s{window, makeSource, nullptr, {}, 0, 1, take, maxTakeSamples, std::nullopt, {}};
+    Session s{window, makeSource, nullptr,        {},           {}, 0,
+              1,      take,       maxTakeSamples, std::nullopt, {}, std::nullopt};
     OpenResult result;
-    CaptureDevice device;
-    s.source = openSource(makeSource, s.stream, device, result, FIRST_OPEN_LIMIT);
+    s.source = openSource(makeSource, s.stream, s.device, result, FIRST_OPEN_LIMIT);
+    {
+        std::lock_guard<std::mutex> lock(takeDeviceMutex);
+        takeDevices = {s.device.name, s.device.name, s.device.monitor};
+    }
     if (!s.source) {
         lastTakeOutcome = refusalOutcome(result);
         window->postMessage(WM_APP_RECORDING_FAILED);
@@ -422,6 +344,7 @@ void recordTake(const std::wstring& path, WindowPort* window, const CaptureSourc
     }
 
     stopSpectrumWorker();
+    s.saving.reset();
     s.source.reset();
     recordingThreadActive = false;
 }
@@ -429,11 +352,4 @@ void recordTake(const std::wstring& path, WindowPort* window, const CaptureSourc
 void recordAudioToWav(std::wstring path, WindowPort* window, CaptureSourceFactory makeSource) {
     Take take;
     recordTake(path, window, makeSource, MAX_TAKE_SAMPLES, take);
-}
-
-bool bringTakeFileUpToDate(std::chrono::milliseconds longest) {
-    std::unique_lock<std::mutex> lock(fileRequestMutex);
-    const uint64_t ticket = ++fileRequestsMade;
-    fileRequestPending = true;
-    return fileRequestCv.wait_for(lock, longest, [ticket] { return fileRequestsServed >= ticket; });
 }

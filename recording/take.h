@@ -32,12 +32,13 @@ public:
     bool empty() const { return size_ == 0; }
 
     // Calls visit(data, count) for each stretch of samples in order, from
-    // sample `first` on.
+    // sample `first` up to (not including) `end`, or to the end of the take.
     template <typename Visit>
-    void forEachBlock(Visit visit, uint64_t first = 0) const {
-        while (first < size_) {
+    void forEachBlock(Visit visit, uint64_t first = 0, uint64_t end = UINT64_MAX) const {
+        end = std::min(end, size_);
+        while (first < end) {
             const size_t offset = static_cast<size_t>(first % blockSamples_);
-            const uint64_t left = size_ - first;
+            const uint64_t left = end - first;
             const size_t count = static_cast<size_t>(std::min<uint64_t>(left, blockSamples_ - offset));
             visit(blocks_[static_cast<size_t>(first / blockSamples_)].get() + offset, count);
             first += count;

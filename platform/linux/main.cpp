@@ -2,18 +2,25 @@
 // and the main window's port before anything else can use them, shows the
 // window and runs the event loop until the core destroys the window.
 // SIGTERM, SIGINT and SIGHUP finish a running take's file and then end the
-// program with status 0; a session manager's request to save brings the
-// file up to date while the take goes on.
+// program with status 0 (1, with a line on standard error, when a take could
+// be saved nowhere); a session manager's request to save brings the file up
+// to date while the take goes on.
 #include <QApplication>
 #include <QIcon>
 
+#include <cstdio>
+
 #include "app/commands.h"
 #include "base/shared_state.h"
+#include "recording/output_file.h"
+#include "recording/text_encoding.h"
 #include "platform/linux/main_window.h"
 #include "platform/linux/pulse_capture_source.h"
 #include "platform/linux/termination_signals.h"
 
 int main(int argc, char* argv[]) {
+    // Before any thread exists, so that none of them takes a signal meant for the window.
+    holdTerminationSignals();
     // The panels are small and repainted many times a second. Their pixels go
     // to the X server over the socket: through shared memory every flush
     // needs an answer from the server, which wakes a second thread of ours
@@ -28,6 +35,7 @@ int main(int argc, char* argv[]) {
     // The window decides when the program ends (after the last take is written).
     QApplication::setQuitOnLastWindowClosed(false);
     captureSourceFactory = makePulseCaptureSource;
+    openOutputFile = openSystemOutputFile;
 
     MainWindow window;
     hwndMain = &window;
@@ -40,5 +48,10 @@ int main(int argc, char* argv[]) {
     window.show();
     QApplication::exec();
     hwndMain = nullptr;
+    // The session ended with a take no place could take: whoever ended it should know what is left.
+    if (lastTakeOutcome == TakeOutcome::Unsaved) {
+        std::fprintf(stderr, "quorvel: %s\n", ws2s(takeEndStatus()).c_str());
+        return 1;
+    }
     return 0;
 }

@@ -108,9 +108,13 @@ void MainWindow::setTakeUnsaved(bool unsaved) {
         sleepInhibitor_.reset();
 }
 
-std::wstring MainWindow::documentsFolder() {
-    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-    return (!documents.isEmpty() && QDir(documents).exists() ? documents : QDir::homePath()).toStdWString();
+std::vector<std::wstring> MainWindow::recoveryFolders() {
+    std::vector<std::wstring> folders;
+    for (const QString& folder :
+         {QDir::homePath(), QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation),
+          QDir::tempPath()})
+        if (!folder.isEmpty() && QDir(folder).exists()) folders.push_back(folder.toStdWString());
+    return folders;
 }
 
 // The event itself was made on the posting thread; only Qt looks at it. The

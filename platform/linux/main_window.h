@@ -34,8 +34,8 @@ public:
     std::wstring browseSavePath() override;
     bool askYesNo(const std::wstring& text, const std::wstring& caption, bool yesIsDefault) override;
     void setTakeUnsaved(bool unsaved) override;
-    // The documents folder when it exists, else the home folder.
-    std::wstring documentsFolder() override;
+    // Home, documents and temporary folders, those that exist.
+    std::vector<std::wstring> recoveryFolders() override;
 
 protected:
     // Qt hands every event type of ours here; the posted items are the only one.

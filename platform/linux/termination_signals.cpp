@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <iterator>
+#include <pthread.h>
 #include <utility>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -18,7 +19,19 @@ constexpr int SIGNALS[] = {SIGTERM, SIGINT, SIGHUP};
 // the window thread. -1 while no object lives.
 int signalSocket[2] = {-1, -1};
 
+sigset_t terminationSignalSet() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (const int signal : SIGNALS) sigaddset(&set, signal);
+    return set;
+}
+
 }  // namespace
+
+void holdTerminationSignals() {
+    const sigset_t set = terminationSignalSet();
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+}
 
 TerminationSignals::TerminationSignals(std::function<void()> onSignal) : onSignal_(std::move(onSignal)) {
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, signalSocket) != 0) {
@@ -34,6 +47,9 @@ TerminationSignals::TerminationSignals(std::function<void()> onSignal) : onSigna
     // Calls the signal interrupts go on by themselves.
     action.sa_flags = SA_RESTART;
     for (size_t i = 0; i < std::size(SIGNALS); ++i) sigaction(SIGNALS[i], &action, &previous_[i]);
+    // What came while they were held is handled now, through the socket.
+    const sigset_t set = terminationSignalSet();
+    pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
 }
 
 TerminationSignals::~TerminationSignals() {

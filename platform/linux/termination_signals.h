@@ -10,11 +10,17 @@
 
 class QSocketNotifier;
 
+// Holds SIGTERM, SIGINT and SIGHUP back on this thread and on every thread it
+// starts later, until a TerminationSignals exists: call first thing in main,
+// so that a signal during start-up waits for its handler instead of ending
+// the program.
+void holdTerminationSignals();
+
 class TerminationSignals final : public QObject {
 public:
     // Window thread, at most one at a time. `onSignal` runs on the window
-    // thread after signals arrived while this object lives; signals that
-    // arrive together may give one call.
+    // thread after signals arrived while this object lives, or while they
+    // were held before it; signals that arrive together may give one call.
     explicit TerminationSignals(std::function<void()> onSignal);
     // Puts the previous dispositions back, then closes the socket pair.
     ~TerminationSignals() override;

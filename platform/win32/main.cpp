@@ -8,11 +8,15 @@
 
 #include <commctrl.h>
 
+#include <cstdio>
+
 #include "app/commands.h"
 #include "base/shared_state.h"
 #include "com_apartment.h"
 #include "console_control.h"
 #include "main_window.h"
+#include "recording/output_file.h"
+#include "recording/text_encoding.h"
 #include "wasapi_capture_source.h"
 
 namespace {
@@ -54,6 +58,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previousInstance*/, LPSTR /*c
     // The Save As dialog and the accessibility services are COM objects.
     const ComApartment apartment;
     captureSourceFactory = makeWasapiCaptureSource;
+    openOutputFile = openSystemOutputFile;
     // With the manifest's Common Controls 6 dependency this registers the
     // themed button class that the window's buttons are created from.
     INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_STANDARD_CLASSES};
@@ -75,6 +80,11 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previousInstance*/, LPSTR /*c
     }
 
     hwndMain = nullptr;
+    // The session ended with a take no place could take: whoever ended it should know what is left.
+    if (lastTakeOutcome == TakeOutcome::Unsaved) {
+        std::fprintf(stderr, "quorvel: %s\n", ws2s(takeEndStatus()).c_str());
+        return 1;
+    }
     return 0;
 }
 

@@ -236,10 +236,20 @@ void MainWindow::setTakeUnsaved(bool unsaved) {
     }
 }
 
-std::wstring MainWindow::documentsFolder() {
-    wchar_t* path = nullptr;
-    const HRESULT result = SHGetKnownFolderPath(FOLDERID_Documents, KF_FLAG_DEFAULT, nullptr, &path);
-    // Freed whether the call succeeded or not.
-    const std::unique_ptr<wchar_t, CoTaskMemFreeDeleter> owned(path);
-    return SUCCEEDED(result) && path != nullptr ? std::wstring(path) : std::wstring();
+std::vector<std::wstring> MainWindow::recoveryFolders() {
+    std::vector<std::wstring> folders;
+    for (const KNOWNFOLDERID& known : {FOLDERID_Profile, FOLDERID_Documents}) {
+        wchar_t* path = nullptr;
+        const HRESULT result = SHGetKnownFolderPath(known, KF_FLAG_DEFAULT, nullptr, &path);
+        // Freed whether the call succeeded or not.
+        const std::unique_ptr<wchar_t, CoTaskMemFreeDeleter> owned(path);
+        if (SUCCEEDED(result) && path != nullptr) folders.emplace_back(path);
+    }
+    wchar_t temp[MAX_PATH + 1];
+    if (const DWORD length = GetTempPathW(MAX_PATH + 1, temp); length != 0 && length <= MAX_PATH) {
+        std::wstring folder(temp, length);
+        if (folder.size() > 3 && folder.back() == L'\\') folder.pop_back();
+        folders.push_back(folder);
+    }
+    return folders;
 }

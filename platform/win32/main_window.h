@@ -48,7 +48,7 @@ public:
     std::wstring browseSavePath() override;
     bool askYesNo(const std::wstring& text, const std::wstring& caption, bool yesIsDefault) override;
     void setTakeUnsaved(bool unsaved) override;
-    std::wstring documentsFolder() override;
+    std::vector<std::wstring> recoveryFolders() override;
 
 private:
     static LRESULT CALLBACK WndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

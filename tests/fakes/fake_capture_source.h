@@ -36,8 +36,10 @@ inline FakePacket after(double seconds, FakePacket packet) {
 struct FakeDevice {
     StreamFormat format{48000, 2, SampleType::Float32};
     CaptureDevice device{"fake-mic", L"Fake Microphone", false};
-    std::deque<OpenResult> opens;       // what each open answers, in turn; Opened once they are used up
-    std::deque<StreamFormat> reopened;  // the stream format of each later successful open, in turn
+    std::deque<OpenResult> opens;  // what each open answers, in turn; then always `later`
+    OpenResult later = OpenResult::Opened;
+    std::deque<StreamFormat> reopened;     // the stream format of each later successful open, in turn
+    std::deque<CaptureDevice> reopenedAs;  // and the device it opens
     std::deque<FakePacket> packets;
     bool stopWhenDrained = true;     // as the user's Stop would, once the packets are gone
     std::string calls;               // space-separated: open, stop, gone (destroyed), misuse
@@ -55,13 +57,17 @@ public:
 
     OpenResult open(StreamFormat& format, CaptureDevice& device, const OpenLimits&) override {
         device_.log("open");
-        const OpenResult result = device_.opens.empty() ? OpenResult::Opened : device_.opens.front();
+        const OpenResult result = device_.opens.empty() ? device_.later : device_.opens.front();
         if (!device_.opens.empty()) device_.opens.pop_front();
         if (result != OpenResult::Opened) return result;
         if (opened_++ != 0) device_.log("misuse");  // a source is opened once
         if (device_.opened++ != 0 && !device_.reopened.empty()) {
             device_.format = device_.reopened.front();
             device_.reopened.pop_front();
+        }
+        if (device_.opened > 1 && !device_.reopenedAs.empty()) {
+            device_.device = device_.reopenedAs.front();
+            device_.reopenedAs.pop_front();
         }
         format = stream_ = device_.format;
         device = device_.device;

@@ -68,7 +68,7 @@ public:
     std::vector<bool> yesDefaults;  // of each question, in turn
     std::vector<bool> unsaved;      // each change of setTakeUnsaved, in turn
     void setTakeUnsaved(bool value) override { unsaved.push_back(value); }
-    std::wstring documentsFolder() override { return L"documents"; }
+    std::vector<std::wstring> recoveryFolders() override { return {L"documents"}; }
 
 private:
     std::mutex mutex_;

@@ -3,7 +3,8 @@
 #include "base/shared_state.h"
 
 inline void resetSharedState() {
-    isRecording = recordingThreadActive = pendingClose = takeFileFailed = false;
+    isRecording = recordingThreadActive = pendingClose = windowClosing = false;
+    takeFileTrouble = TakeFileTrouble::None;
     currentLevel = dominantFreqHz = 0.0f;
     lastTakeOutcome = TakeOutcome::Saved;
     hwndMain = nullptr;

@@ -8,6 +8,7 @@
 #include "fake_capture_source.h"
 #include "fake_window.h"
 #include "recording/recording_thread.h"
+#include "failing_disk.h"
 #include "recording/take_file.h"
 #include "shared_state_reset.h"
 
@@ -25,15 +26,12 @@ protected:
         device.stopWhenDrained = false;
         device.packets = {packetOf<float>({0.5f, -0.5f})};
         captureSourceFactory = device.factory();
-        // Files in full-disk/ lie on a disk that takes nothing (a real device would
-        // not do under Wine, which may take it for a file and remove it).
+        // Files in full-disk/ lie on a disk that takes nothing.
         std::filesystem::create_directories("full-disk");
+        std::filesystem::remove_all("documents");
         std::filesystem::create_directories("documents");
-        openTakeFile = [](const std::filesystem::path& path) -> std::unique_ptr<std::ostream> {
-            auto file = std::make_unique<std::ofstream>(path, std::ios::binary);
-            if (path.parent_path() == "full-disk") file->setstate(std::ios::badbit);
-            return file->is_open() ? std::move(file) : nullptr;
-        };
+        openOutputFile = openOnFailingDisk;
+        failingDisk = {"full-disk", 0, FileError::DiskFull, 0, 0, ""};
     }
     void TearDown() override { onDestroy(); }
 
@@ -51,7 +49,7 @@ protected:
 
 TEST_F(Commands, CloseDuringATakeEvenRightAfterStartWaitsForTheFile) {
     for (const bool atOnce : {true, false}) {
-        window.destroyCount = 0, window.buttons.clear(), window.unsaved.clear();
+        window.destroyCount = 0, window.buttons.clear(), window.unsaved.clear(), windowClosing = false;
         device.packets = {packetOf<float>({0.5f, -0.5f})};
         onCommand(window, IDC_START);
         if (!atOnce) pumpUntil(WM_APP_UPDATE_VISUALS);  // a packet is in the take
@@ -75,7 +73,7 @@ TEST_F(Commands, AnEndingSessionFinishesTheTakeOrSavesItWhereItCan) {
         {L"full-disk/take.wav", L"Saved to: documents/take.recovered.wav (1 gap in the input)"},
     };
     for (const auto& [path, status] : cases) {
-        window.unsaved.clear();
+        window.unsaved.clear(), windowClosing = false;
         window.dialogAnswers = {path};
         device.packets = {packetOf<float>({0.5f, -0.5f}), packetOf<float>({0.5f, -0.5f}, false, true)};
         onCommand(window, IDC_START);

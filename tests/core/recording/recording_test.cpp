@@ -12,6 +12,7 @@
 #include "recording/live_feed.h"
 #include "recording/recording_thread.h"
 #include "recording/sample_conversion.h"
+#include "failing_disk.h"
 #include "recording/take_file.h"
 #include "recording/wav_writer.h"
 #include "shared_state_reset.h"
@@ -50,47 +51,8 @@ std::string takeFile(int channels, const std::vector<int16_t>& samples, int32_t 
     return header.str() + std::string(reinterpret_cast<const char*>(samples.data()), samples.size() * 2);
 }
 
-// A disk in memory that checks, at every flush, that the file it holds is a
-// WAV whose header describes exactly the samples after it, counts every byte
-// written to it, and can refuse one flush as a full disk would.
-struct MemoryDisk : std::streambuf {
-    std::string bytes, faults;
-    size_t position = 0, written = 0;
-    int flushes = 0, failingFlush = 0;
-
-    std::streamsize xsputn(const char* s, std::streamsize n) override {
-        if (bytes.size() < position + n) bytes.resize(position + n);
-        std::memcpy(bytes.data() + position, s, static_cast<size_t>(n));
-        position += n, written += n;
-        return n;
-    }
-    int overflow(int c) override {
-        const char byte = static_cast<char>(c);
-        return c == EOF ? 0 : (xsputn(&byte, 1), c);
-    }
-    pos_type seekoff(off_type off, std::ios::seekdir dir, std::ios::openmode) override {
-        return position = (dir == std::ios::beg ? 0 : dir == std::ios::end ? bytes.size() : position) + off;
-    }
-    pos_type seekpos(pos_type to, std::ios::openmode) override { return position = to; }
-    int sync() override {
-        if (++flushes == failingFlush) return -1;
-        uint32_t riff = 0, data = 0;
-        std::memcpy(&riff, bytes.data() + 4, 4), std::memcpy(&data, bytes.data() + 40, 4);
-        if (bytes.size() < 44 || riff != bytes.size() - 8 || data != bytes.size() - 44)
-            faults += "flush " + std::to_string(flushes) + ": header says " + std::to_string(data) + " of " +
-                      std::to_string(bytes.size()) + "; ";
-        return 0;
-    }
-};
-MemoryDisk disk;
-struct OnMemoryDisk : std::ostream {
-    OnMemoryDisk() : std::ostream(&disk) {}
-};
-// disk.wav lies on the memory disk, every other file on the real one.
-std::unique_ptr<std::ostream> openOnMemoryDisk(const std::filesystem::path& path) {
-    if (path == "disk.wav") return std::make_unique<OnMemoryDisk>();
-    return std::make_unique<std::ofstream>(path, std::ios::binary);
-}
+// Every take's file through the platform's own files, on a disk that can fail.
+const bool onFailingDisk = (openOutputFile = openOnFailingDisk, true);
 
 TEST(Take, EveryPacketReachesTheFileInWholeFramesUntilTheTakeCannotGrow) {
     const FakePacket mix = packetOf<float>({0.5f, -0.5f, 0.25f, -0.25f});
@@ -138,66 +100,108 @@ TEST(Take, EveryPacketReachesTheFileInWholeFramesUntilTheTakeCannotGrow) {
     EXPECT_EQ(fileBytes().substr(0, 44), header);
 }
 
-TEST(Take, TheFileGrowsWithTheTakeAndAFailedWriteKeepsTheTakeUntilItIsSavedOrDiscarded) {
-    const auto realFiles = std::exchange(openTakeFile, openOnMemoryDisk);
+TEST(Take, TheFileGrowsWithTheTakeAndWhatAFailedWriteLeftIsKeptUntilTheTakeIsSafe) {
+    std::filesystem::create_directories("failing");
+    const std::wstring disk = L"failing/take.wav";
+    const std::vector<int16_t> first{1000, 0};
     struct Case {
-        int failingFlush;                 // 0: none; 1: the disk is full from the start
+        uint64_t room;  // bytes the file takes before the disk refuses
+        FileError failure;
+        int goneAt;                       // the write at which the file is deleted
         std::deque<bool> answers;         // to "Save it somewhere else?" and "Discard the take?"
         std::deque<std::wstring> places;  // "" cancels the dialog
-        bool kept;
+        std::vector<int16_t> kept;        // what the file holds while the user is asked
+        std::wstring status;              // while the take went on
     } const cases[] = {
-        {0, {}, {}, true},
-        {3, {true}, {L"saved.wav"}, true},
-        {1, {true, true}, {L"", L"saved.wav"}, true},  // a cancelled dialog asks again, it lets nothing go
-        {1, {false, true}, {L"saved.wav"}, false},     // discarded only when the user confirms it
+        {UINT64_MAX, FileError::None, 0, {}, {}, {}, L""},
+        {50,
+         FileError::DiskFull,
+         0,
+         {true},
+         {L"saved.wav"},
+         first,
+         L"Recording... could not write failing/take.wav: the take is kept in memory, failing/take.wav keeps "
+         L"its first 0.0 s"},
+        // The take's own file again, after the user made room.
+        {50,
+         FileError::TooLarge,
+         0,
+         {true},
+         {disk},
+         first,
+         L"Recording... failing/take.wav reached the largest file its drive can hold: the take is kept in "
+         L"memory, failing/take.wav keeps its first 0.0 s"},
+        // A cancelled dialog asks again, and a file that cannot be opened is left as it was.
+        {0,
+         FileError::DiskFull,
+         0,
+         {true, true, true},
+         {L"", L"failing/read-only.wav", L"saved.wav"},
+         {},
+         L"Recording... could not write failing/take.wav: the take is kept in memory"},
+        {UINT64_MAX,
+         FileError::None,
+         3,
+         {true},
+         {L"saved.wav"},
+         {},
+         L"Recording... failing/take.wav was deleted or moved: the take is kept in memory"},
+        // Discarded once the user confirms it.
+        {50,
+         FileError::DiskFull,
+         0,
+         {false, true},
+         {},
+         first,
+         L"Recording... could not write failing/take.wav: the take is kept in memory, failing/take.wav keeps "
+         L"its first 0.0 s"},
     };
     for (const Case& c : cases) {
         std::filesystem::remove("saved.wav");
-        disk = MemoryDisk();
-        disk.failingFlush = c.failingFlush;
+        std::ofstream("failing/read-only.wav") << "the user's";
+        failingDisk = {"failing", c.room, c.failure, c.goneAt, 0, ""};
         FakeDevice device;
         device.format.sampleType = SampleType::Int16;
-        // Three bursts a little more than a second apart: the file is brought up to date between them
-        // (a disk full from the start has nothing to wait for).
+        // Three bursts a little more than a second apart: the file is brought up to date between them.
         std::vector<int16_t> samples;
         for (const double pause : {0.0, 1.1, 1.1}) {
-            const auto value = static_cast<int16_t>(1000 * (samples.size() + 1));
-            device.packets.push_back(after(c.failingFlush == 1 ? 0 : pause, packetOf<int16_t>({value, 0})));
+            const auto value = static_cast<int16_t>(1000 * (samples.size() / 2 + 1));
+            device.packets.push_back(after(pause, packetOf<int16_t>({value, 0})));
             samples.insert(samples.end(), {value, 0});
         }
         FakeWindow window;
         window.yesNoAnswers = c.answers;
         window.dialogAnswers = c.places;
+        savePath = disk;
         Take take;
         isRecording = recordingThreadActive = true;
-        std::thread thread(
-            [&] { recordTake(L"disk.wav", &window, device.factory(), MAX_TAKE_SAMPLES, take); });
-        Posts posts;
-        if (c.failingFlush) {
-            posts = window.takePosted(WM_APP_SAVE_FAILED);
-            onAppMessage(window, WM_APP_SAVE_FAILED);  // the window asks, as the user answers
+        std::thread thread([&] { recordTake(disk, &window, device.factory(), MAX_TAKE_SAMPLES, take); });
+        const Posts posts = window.takePosted(c.answers.empty() ? WM_APP_RECORDING_DONE : WM_APP_SAVE_FAILED);
+        if (!c.answers.empty()) {
+            EXPECT_TRUE(std::count(posts.begin(), posts.end(), WM_APP_WRITE_FAILED));
+            onAppMessage(window, WM_APP_WRITE_FAILED);
+            EXPECT_EQ(window.status, c.status);
+            if (c.goneAt == 0) {
+                EXPECT_EQ(fileBytes("failing/take.wav"), c.room ? takeFile(2, c.kept) : "") << std::filesystem::file_size("failing/take.wav") << " " << std::ifstream("failing/take.wav", std::ios::binary).is_open();
+            }
+            failingDisk.room = UINT64_MAX;  // room is made
+            // The window asks, as the user answers, until the take is saved or let go.
+            for (Posts p = posts; !std::count(p.begin(), p.end(), WM_APP_RECORDING_DONE);
+                 p = window.takePosted(WM_APP_RECORDING_DONE))
+                if (std::count(p.begin(), p.end(), WM_APP_SAVE_FAILED))
+                    onAppMessage(window, WM_APP_SAVE_FAILED);
         }
-        window.takePosted(WM_APP_RECORDING_DONE);
         thread.join();
-        EXPECT_EQ(disk.faults, "");
-        if (!c.failingFlush) {
-            // Every header write flushed once; every sample written once.
-            EXPECT_GE(disk.flushes, 4);
-            EXPECT_EQ(disk.written, 44u * disk.flushes + samples.size() * 2);
-            EXPECT_EQ(disk.bytes, takeFile(2, samples));
-            continue;
-        }
-        EXPECT_TRUE(std::count(posts.begin(), posts.end(), WM_APP_WRITE_FAILED) || c.failingFlush == 1);
-        EXPECT_EQ(disk.flushes, c.failingFlush);  // nothing more was tried on the failed file
-        EXPECT_EQ(fileBytes("saved.wav"), c.kept ? takeFile(2, samples) : "");
-        EXPECT_EQ(take.empty(), !c.kept);
-        EXPECT_EQ(takeEndStatus(), c.kept ? L"Saved to: saved.wav" : L"Take discarded: nothing saved");
-        // Saving is what Enter chooses; letting the take go is not.
-        const std::vector<bool> defaults =
-            c.kept ? std::vector<bool>(c.answers.size(), true) : std::vector<bool>{true, false};
-        EXPECT_EQ(window.yesDefaults, defaults);
+        EXPECT_EQ(failingDisk.faults, "");
+        EXPECT_EQ(fileBytes("failing/read-only.wav"), "the user's");
+        const bool kept = c.answers.empty() || c.answers.front();
+        const std::wstring savedTo = c.places.empty() ? disk : c.places.back();
+        EXPECT_EQ(take.empty(), !kept);
+        EXPECT_EQ(fileBytes(ws2s(savedTo).c_str()), kept ? takeFile(2, samples) : "");
+        // What was left of the take's own file goes once the whole take is safe elsewhere, or let go.
+        EXPECT_EQ(std::filesystem::exists("failing/take.wav"), kept && savedTo == disk);
+        EXPECT_EQ(takeEndStatus(), kept ? L"Saved to: " + savedTo : L"Take discarded: nothing saved");
     }
-    openTakeFile = realFiles;
 }
 
 TEST(Take, EverySampleTypeIsConvertedAtItsExtremesAndChannelsFollowTheTake) {
@@ -236,28 +240,63 @@ TEST(Take, EverySampleTypeIsConvertedAtItsExtremesAndChannelsFollowTheTake) {
 
 TEST(Take, ALostDeviceIsOpenedAgainAndTheTimeWithoutItIsSilence) {
     const StreamFormat mono{48000, 1, SampleType::Float32};
+    const CaptureDevice builtIn{"built-in", L"Built-in Microphone", false},
+        speakers{"out", L"Monitor of Speakers", true};
+    const std::wstring lost =
+        L"Saved to: take.wav (the audio device \"Fake Microphone\" was lost: recording stopped";
     struct Case {
         std::deque<OpenResult> reopens;  // what the device answers after it was lost
-        StreamFormat back;
+        OpenResult later;                // and after those
+        std::deque<StreamFormat> back;   // the stream format of each device that opens again
+        std::deque<CaptureDevice> devices;
         bool stopWhileAway;
-        TakeOutcome outcome;
         double silentSeconds;  // at least
         std::vector<int16_t> after;
+        std::wstring status;
     };
     const Case cases[] = {
-        {{OpenResult::Failed, OpenResult::Failed}, mono, false, TakeOutcome::Saved, 0.9, {8191, 8191}},
-        {{}, {44100, 2, SampleType::Float32}, false, TakeOutcome::RateChanged, 0, {}},
-        {std::deque<OpenResult>(25, OpenResult::NoDevice), mono, false, TakeOutcome::DeviceLost, 0, {}},
-        {std::deque<OpenResult>(25, OpenResult::Failed), mono, true, TakeOutcome::Saved, 0, {}},
+        // Another device comes back: the take goes on from it and says so.
+        {{OpenResult::Failed, OpenResult::Failed},
+         OpenResult::Opened,
+         {mono},
+         {builtIn},
+         false,
+         0.9,
+         {8191, 8191},
+         L"Saved to: take.wav (now from Built-in Microphone: the Fake Microphone went away; 1 gap in the "
+         L"input)"},
+        {{},
+         OpenResult::Opened,
+         {{44100, 2, SampleType::Float32}},
+         {},
+         false,
+         0,
+         {},
+         L"Saved to: take.wav (the audio device changed its sample rate: recording stopped)"},
+        // Only the speakers' monitor is left: no microphone; the last refusal is the one told.
+        {{OpenResult::Opened, OpenResult::AccessDenied},
+         OpenResult::Failed,
+         {mono},
+         {speakers},
+         false,
+         0,
+         {},
+         lost +
+             L"; Windows does not allow this program to use the microphone (Settings > Privacy & security > "
+             L"Microphone))"},
+        {{}, OpenResult::Failed, {mono}, {}, true, 0, {}, lost + L")"},
     };
     for (const Case& c : cases) {
         FakeDevice device;
         device.packets = {packetOf<float>({0.5f, -0.5f}), DEVICE_LOST, packetOf<float>({0.25f})};
         device.opens = c.reopens;
         device.opens.push_front(OpenResult::Opened);
-        device.reopened = {c.back};
+        device.later = c.later;
+        device.reopened = c.back;
+        device.reopenedAs = c.devices;
         FakeWindow window;
         Take take;
+        savePath = L"take.wav";
         isRecording = recordingThreadActive = true;
         const auto began = std::chrono::steady_clock::now();
         std::thread thread(
@@ -279,8 +318,8 @@ TEST(Take, ALostDeviceIsOpenedAgainAndTheTimeWithoutItIsSilence) {
         EXPECT_EQ(file, takeFile(2, samples));
         EXPECT_GE(silence, static_cast<size_t>(c.silentSeconds * 48000 * 2));
         EXPECT_LE(silence, static_cast<size_t>(seconds * 48000 * 2));  // never more than the time away
-        EXPECT_EQ(lastTakeOutcome, c.outcome);
-        EXPECT_EQ(inputGaps, c.silentSeconds > 0 ? 1u : 0u);
+        EXPECT_TRUE(c.silentSeconds > 0 || silence == 0) << silence;   // nothing after Stop or the end
+        EXPECT_EQ(takeEndStatus(), c.status);
         EXPECT_LT(seconds, c.stopWhileAway ? 2 : 12);  // Stop ends the wait at once
         EXPECT_EQ(device.calls.find("misuse"), std::string::npos) << device.calls;
     }
