@@ -442,66 +442,52 @@ def held_up(p, work, sound):
 
 
 def tones(path, rate=48000, channels=2):
-    # The left channel's sound in 50 ms steps, as runs of 997, 440, "-" (silence) or "?" (anything else):
-    # [(what, seconds)], one entry per run.
-    track = array.array("h", path.read_bytes()[44:])[::channels] if path.exists() else []
-    runs, step = [], rate // 20
-    for at in range(0, len(track) - step + 1, step):
+    # The tones of the left channel lasting 0.5 s or more, in turn: 997, 440 or "?" (anything but silence).
+    track, step, runs = array.array("h", path.read_bytes()[44:])[::channels], rate // 20, []
+    for at in range(0, len(track) - step + 1, step):  # 50 ms at a time
         window = track[at:at + step]
         hz = sum((window[i - 1] < 0) != (window[i] < 0) for i in range(1, step)) * 10
-        what = "-" if max(map(abs, window)) < 100 else next((t for t in (997, 440) if abs(hz - t) < 30), "?")
-        runs[-1:] = [(what, runs[-1][1] + 0.05)] if runs and runs[-1][0] == what else runs[-1:] + [(what, 0.05)]
-    return runs
+        runs.append(None if max(map(abs, window)) < 100 else next((t for t in (997, 440) if abs(hz - t) < 30), "?"))
+    lasting = [t for n, t in enumerate(runs) if t and runs[n:n + 10] == [t] * 10]
+    return [t for n, t in enumerate(lasting) if not n or lasting[n - 1] != t]
 
 
 def devices_go(p, work, sound):
-    # Two inputs made by the server from the monitors of two sinks that play 997 Hz and 440 Hz. The first take's
-    # input goes while the second is the default: the take carries on from the second, says so, counts one gap
-    # and keeps its wall-clock length. The second take's input goes with only monitors left: it waits for an
-    # input as for a missing device, then ends, recording no monitor meanwhile.
+    # Two inputs made by the server from the monitors of two sinks that play 997 Hz and 440 Hz. The first
+    # take's input goes while the second is the default: the take carries on from the second, says so, counts
+    # one gap and keeps its wall-clock length. The second take's input goes with only monitors left: it waits
+    # for an input as for a missing device, then ends, recording no monitor meanwhile.
     pactl = lambda *args: run("pactl", f"--server={sound.address}", *args)
-    spec = [f"format={'float32le' if sound.rate == 48000 else 's16le'}", f"rate={sound.rate}",
-            f"channels={sound.channels}"]
-    pactl("load-module", "module-null-sink", "sink_name=tone2", *spec)
-    second = subprocess.Popen(["sh", "-c", (
-        f"sox -D -n -t raw -r {sound.rate} -e signed -b 16 -c {sound.channels} - synth 600 sine 440 vol 0.5 | "
-        f"pacat --server={sound.address} --device=tone2 --format=s16le --rate={sound.rate} "
-        f"--channels={sound.channels} --latency-msec=500")], start_new_session=True, stderr=subprocess.DEVNULL)
+    pactl("load-module", "module-null-sink", "sink_name=tone2", f"rate={sound.rate}")
+    subprocess.Popen(["sh", "-c", f"sox -D -n -t raw -r {sound.rate} -e signed -b 16 -c 1 - synth 600 sine 440 | "
+                      f"pacat --server={sound.address} --device=tone2 --format=s16le --rate={sound.rate} "
+                      "--channels=1 --latency-msec=50"], stderr=subprocess.DEVNULL)  # ends with the server
     names = {"mic1": "Erstes Mikrofon", "mic2": "Zweites Mikrofon"}
     modules = {name: pactl("load-module", "module-remap-source", f"source_name={name}", f"master={master}",
                            f"source_properties=\"device.description='{names[name]}'\"")
                for name, master in (("mic1", "tone.monitor"), ("mic2", "tone2.monitor"))}
     pactl("set-default-source", "mic1")
-    try:
-        if p.save_as(take := work / "switched.wav") and p.wait_status("Recording..."):
-            synced, written = after_a_write(take)
-            time.sleep(1)
-            pactl("set-default-source", "mic2")
-            pactl("unload-module", modules["mic1"])
-            p.wait_status(f"Recording... now from {names['mic2']}: the {names['mic1']} went away", 5)
-            time.sleep(2)
-            p.click(STOP)
-            stopped = time.monotonic()
-            check(wait(lambda: p.status().startswith("Saved to: ") and p.status().endswith("1 gap in the input)"), 10),
-                  f"status {p.status()!r} after the switch")
-            length = data_seconds(take, sound.rate, sound.channels)
-            check(abs(length - (written + stopped - synced)) <= 0.2,
-                  f"{take.name}: {length:.2f} s long, {written + stopped - synced:.2f} s by the wall clock")
-            heard = [what for what, seconds in tones(take, sound.rate, sound.channels) if seconds >= 0.5]
-            heard = [what for n, what in enumerate(heard) if not n or heard[n - 1] != what]  # a glitch splits a run
-            check(heard == [997, 440], f"{take.name}: {tones(take, sound.rate, sound.channels)}")
-        if p.save_as(take := work / "lost.wav") and p.wait_status("Recording..."):
-            time.sleep(1.5)
-            pactl("unload-module", modules["mic2"])  # the monitors of the two sinks are left
-            p.wait_status(RECONNECTING, 5)
-            check(wait(lambda: p.status().startswith("Saved to: ") and "was lost" in p.status(), 20),
-                  f"status {p.status()!r}, not the device lost")
-            runs = tones(take, sound.rate, sound.channels)
-            check(runs and runs[0][0] == 440 and not any(what in (997, 440) for what, _ in runs[1:]),
-                  f"{take.name}: {runs}, not the input then nothing")
-    finally:
-        os.killpg(second.pid, signal.SIGTERM)
-        second.wait()
+    if p.save_as(take := work / "switched.wav") and p.wait_status("Recording..."):
+        synced, written = after_a_write(take)
+        time.sleep(1)
+        pactl("set-default-source", "mic2")
+        pactl("unload-module", modules["mic1"])
+        p.wait_status(f"Recording... now from {names['mic2']}: the {names['mic1']} went away", 5)
+        time.sleep(2)
+        p.click(STOP)
+        stopped = time.monotonic()
+        check(wait(lambda: p.status().startswith("Saved to: ") and p.status().endswith("1 gap in the input)"), 10),
+              f"status {p.status()!r} after the switch")
+        length, wall = data_seconds(take, sound.rate, sound.channels), written + stopped - synced
+        check(abs(length - wall) <= 0.2, f"{take.name}: {length:.2f} s long, {wall:.2f} s by the wall clock")
+        check(tones(take) == [997, 440], f"{take.name}: tones {tones(take)}, not 997 Hz then 440 Hz")
+    if p.save_as(take := work / "lost.wav") and p.wait_status("Recording..."):
+        time.sleep(1.5)
+        pactl("unload-module", modules["mic2"])  # the sinks' monitors are left
+        p.wait_status(RECONNECTING, 5)
+        check(wait(lambda: p.status().startswith("Saved to: ") and "was lost" in p.status(), 20),
+              f"status {p.status()!r}, not the device lost")
+        check(tones(take) == [440], f"{take.name}: tones {tones(take)}, not 440 Hz alone")
 
 
 def on_pipewire(*runs):

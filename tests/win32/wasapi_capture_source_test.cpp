@@ -18,7 +18,6 @@
 #include <chrono>
 #include <cstring>
 #include <deque>
-#include <functional>
 #include <thread>
 
 #include "wasapi_capture_source.h"
@@ -87,8 +86,9 @@ struct FakeEndpoint : Counted<IPropertyStore, 0>,
         return S_OK;
     }
     HRESULT GetId(LPWSTR* id) override {
-        *id = SUCCEEDED(step("GetId")) ? static_cast<LPWSTR>(CoTaskMemAlloc(sizeof(ID))) : nullptr;
-        if (*id) std::memcpy(*id, ID, sizeof(ID));
+        *id = SUCCEEDED(step("GetId"))
+                  ? static_cast<LPWSTR>(std::memcpy(CoTaskMemAlloc(sizeof(ID)), ID, sizeof(ID)))
+                  : nullptr;
         return step("GetId");
     }
     HRESULT OpenPropertyStore(DWORD access, IPropertyStore** store) override {
@@ -100,8 +100,7 @@ struct FakeEndpoint : Counted<IPropertyStore, 0>,
         PropVariantInit(value);
         if (!IsEqualPropertyKey(key, PKEY_Device_FriendlyName)) return S_OK;  // VT_EMPTY: no such value
         value->vt = VT_LPWSTR;
-        value->pwszVal = static_cast<LPWSTR>(CoTaskMemAlloc(sizeof(NAME)));
-        std::memcpy(value->pwszVal, NAME, sizeof(NAME));
+        value->pwszVal = static_cast<LPWSTR>(std::memcpy(CoTaskMemAlloc(sizeof(NAME)), NAME, sizeof(NAME)));
         return step("GetValue");
     }
     HRESULT GetDefaultAudioEndpoint(EDataFlow flow, ERole, IMMDevice** endpoint) override {
@@ -280,31 +279,30 @@ TEST(WasapiCaptureSource, PacketsAreLentWithTheirFlagsAndHandedBackWholeUntilThe
 }
 
 TEST(WasapiCaptureSource, ItsDeviceGoneEndsTheStreamAtOnceAndANewDefaultDoesNot) {
-    using Notice = std::function<void(IMMNotificationClient&)>;
-    const std::pair<Notice, bool> cases[] = {
-        // told on the system's thread; lost at once?
-        {[](IMMNotificationClient& c) { c.OnDeviceRemoved(ID); }, true},
-        {[](IMMNotificationClient& c) { c.OnDeviceStateChanged(ID, DEVICE_STATE_UNPLUGGED); }, true},
-        {[](IMMNotificationClient& c) { c.OnDeviceStateChanged(ID, DEVICE_STATE_DISABLED); }, true},
-        {[](IMMNotificationClient& c) { c.OnDeviceRemoved(L"{0.0.1.00000000}.{other}"); }, false},
-        {[](IMMNotificationClient& c) { c.OnDefaultDeviceChanged(eCapture, eConsole, L"{other}"); }, false},
-        {[](IMMNotificationClient& c) { c.OnDeviceStateChanged(ID, DEVICE_STATE_ACTIVE); }, false},
-    };
-    for (const auto& [notice, lost] : cases) {
+    // What the system tells, on a thread of its own (removed, state changed, default changed), about which
+    // endpoint, and whether the next packet is then Lost.
+    const std::tuple<int, const wchar_t*, DWORD, bool> cases[] = {{0, ID, 0, true},
+                                                                  {1, ID, DEVICE_STATE_UNPLUGGED, true},
+                                                                  {1, ID, DEVICE_STATE_DISABLED, true},
+                                                                  {0, L"{other}", 0, false},
+                                                                  {2, L"{other}", 0, false},
+                                                                  {1, ID, DEVICE_STATE_ACTIVE, false}};
+    for (const auto& [notice, id, state, lost] : cases) {
         BYTE data[8];
         FakeEndpoint endpoint(PCM16_STEREO);
         endpoint.packets = {{data, 2, 0}};
         std::unique_ptr<CaptureSource> source = endpoint.source();
         StreamFormat format;
         ASSERT_EQ(openSource(*source, format), OpenResult::Opened);
-        ASSERT_NE(endpoint.listener, nullptr);
-        std::thread([&] { notice(*endpoint.listener); }).join();
+        std::thread([&, c = endpoint.listener] {
+            notice == 0   ? c->OnDeviceRemoved(id)
+            : notice == 1 ? c->OnDeviceStateChanged(id, state)
+                          : c->OnDefaultDeviceChanged(eCapture, eConsole, id);
+        }).join();
         CapturePacket packet;
-        EXPECT_EQ(source->takePacket(packet), lost ? PacketResult::Lost : PacketResult::Taken);
+        EXPECT_EQ(source->takePacket(packet), lost ? PacketResult::Lost : PacketResult::Taken) << notice;
         if (!lost) source->releasePacket();
-        source->stop();
         source.reset();
-        EXPECT_EQ(endpoint.listener, nullptr) << "still registered";
         EXPECT_EQ(released, EVERY_OBJECT);  // the registration ended before the enumerator went
     }
 }
