@@ -3,7 +3,12 @@
 //    source, never autospawned (PulseAudio, or PipeWire's PulseAudio server)
 //  - the server's default source, recorded as 32-bit float at its own rate,
 //    mono or stereo: the server mixes a wider source down
-//  - a record stream of 1 s maximum length and 25 ms fragments
+//  - the device opened named: the source's name, its description, whether it
+//    is the monitor of a sink
+//  - a record stream of 5 s maximum length and 25 ms fragments that stays on
+//    its source: a source that goes away (or a move) ends it
+//  - open() within its deadline, and within 50 ms of the take being stopped;
+//    stop() within a short bound, whatever the server does
 //  - libpulse's loop run by the recording thread inside waitForPacket: one
 //    wake-up per fragment, no thread of libpulse's own
 //  - holes in the stream as silent packets; input the server threw away as a
@@ -16,6 +21,7 @@
 #include <pulse/pulseaudio.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <optional>
 #include <string>
@@ -30,11 +36,15 @@ using Clock = std::chrono::steady_clock;
 // enough that the level meter follows sound within 50 ms.
 constexpr uint32_t FRAGMENT_MS = 25;
 // What the server keeps for us while the recording thread is busy elsewhere
-// (writing the file, say); beyond it the server drops input.
-constexpr uint32_t MAX_LENGTH_MS = 1000;
-// A server that accepts the connection but never answers must not hold the
-// recording thread for ever.
-constexpr std::chrono::seconds SERVER_ANSWER_LIMIT{5};
+// (a slow disk may hold it for seconds); beyond it the server drops input.
+// Latency comes from the fragments, not from this.
+constexpr uint32_t MAX_LENGTH_MS = 5000;
+// The longest one poll of the loop may last while opening: a stopped take
+// must not wait on a server that does not answer.
+constexpr std::chrono::milliseconds OPEN_POLL_LIMIT{50};
+// What stop() gives the server to confirm the stream's end; the take's file
+// is written after it, and the context's end tears the stream down anyway.
+constexpr std::chrono::milliseconds STOP_LIMIT{250};
 
 struct MainloopFree {
     void operator()(pa_mainloop* loop) const { pa_mainloop_free(loop); }
@@ -62,7 +72,37 @@ struct DefaultSource {
     std::string name;  // empty: the server has no default source
     bool sourceAnswered = false;
     std::optional<pa_sample_spec> sampleSpec;  // none: no source of that name
+    std::string description;
+    bool monitor = false;
 };
+
+// The server's UTF-8 as wide characters, one code point each (wchar_t is 32
+// bits here); what is not UTF-8 becomes U+FFFD.
+std::wstring wideFromUtf8(const std::string& text) {
+    std::wstring wide;
+    for (size_t i = 0; i < text.size();) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        const size_t length = lead < 0x80           ? 1
+                              : (lead >> 5) == 0x6  ? 2
+                              : (lead >> 4) == 0xE  ? 3
+                              : (lead >> 3) == 0x1E ? 4
+                                                    : 0;
+        uint32_t codePoint = length == 1 ? lead : lead & (0x7F >> length);
+        bool valid = length != 0 && i + length <= text.size();
+        for (size_t k = 1; valid && k < length; ++k) {
+            const auto next = static_cast<unsigned char>(text[i + k]);
+            valid = (next >> 6) == 0x2;
+            codePoint = codePoint << 6 | (next & 0x3F);
+        }
+        // Overlong forms, surrogates and what lies beyond Unicode are no characters.
+        constexpr uint32_t SMALLEST[] = {0, 0, 0x80, 0x800, 0x10000};
+        valid = valid && codePoint >= SMALLEST[length] && codePoint <= 0x10FFFF &&
+                (codePoint < 0xD800 || codePoint > 0xDFFF);
+        wide += valid ? static_cast<wchar_t>(codePoint) : L'\uFFFD';
+        i += valid ? length : 1;
+    }
+    return wide;
+}
 
 void onServerInfo(pa_context*, const pa_server_info* info, void* userdata) {
     auto* query = static_cast<DefaultSource*>(userdata);
@@ -74,16 +114,27 @@ void onSourceInfo(pa_context*, const pa_source_info* info, int eol, void* userda
     auto* query = static_cast<DefaultSource*>(userdata);
     if (eol == 0 && info != nullptr) {
         query->sampleSpec = info->sample_spec;
+        query->description = info->description != nullptr ? info->description : info->name;
+        query->monitor = info->monitor_of_sink != PA_INVALID_INDEX;
     } else {
         query->sourceAnswered = true;
     }
 }
 
-Clock::time_point answerDeadline() { return Clock::now() + SERVER_ANSWER_LIMIT; }
+// The stream was moved to another source despite PA_STREAM_DONT_MOVE (a
+// server that ignores the flag): it no longer records the device opened.
+void onMoved(pa_stream*, void* userdata) { *static_cast<bool*>(userdata) = true; }
 
 class PulseCaptureSource final : public CaptureSource {
 public:
-    OpenResult open(StreamFormat& format, CaptureDevice& /*device*/, const OpenLimits& /*limits*/) override {
+    OpenResult open(StreamFormat& format, CaptureDevice& device, const OpenLimits& limits) override {
+        // Every wait below ends by the deadline, or soon after the take is stopped.
+        opening_ = &limits;
+        const struct Opened {
+            const OpenLimits*& limits;
+            ~Opened() { limits = nullptr; }
+        } opened{opening_};
+        const Clock::time_point deadline = limits.deadline;
         loop_.reset(pa_mainloop_new());
         if (!loop_) return OpenResult::Failed;
         context_.reset(pa_context_new(pa_mainloop_get_api(loop_.get()), "Quorvel"));
@@ -91,18 +142,17 @@ public:
         // client configuration.
         if (!context_ || pa_context_connect(context_.get(), nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0)
             return OpenResult::Failed;
-        runLoopUntil([this] { return pa_context_get_state(context_.get()) == PA_CONTEXT_READY; },
-                     answerDeadline());
+        runLoopUntil([this] { return pa_context_get_state(context_.get()) == PA_CONTEXT_READY; }, deadline);
         if (pa_context_get_state(context_.get()) != PA_CONTEXT_READY) return OpenResult::Failed;
 
         DefaultSource source;
         if (!runQuery(pa_context_get_server_info(context_.get(), onServerInfo, &source),
-                      source.serverAnswered))
+                      source.serverAnswered, deadline))
             return OpenResult::Failed;
         if (source.name.empty()) return OpenResult::NoDevice;
         if (!runQuery(pa_context_get_source_info_by_name(context_.get(), source.name.c_str(), onSourceInfo,
                                                          &source),
-                      source.sourceAnswered))
+                      source.sourceAnswered, deadline))
             return OpenResult::Failed;
         if (!source.sampleSpec) return OpenResult::NoDevice;
 
@@ -123,19 +173,25 @@ public:
         buffer.maxlength = bytesFor(MAX_LENGTH_MS);
         buffer.fragsize = bytesFor(FRAGMENT_MS);
         buffer.tlength = buffer.prebuf = buffer.minreq = static_cast<uint32_t>(-1);  // playback only
-        const int connected =
-            pa_stream_connect_record(stream_.get(), source.name.c_str(), &buffer, PA_STREAM_ADJUST_LATENCY);
+        // The stream stays on the device the take knows of: when it goes, the
+        // server ends the stream rather than moving it to another source
+        // (with no microphone left, to the monitor of an output).
+        pa_stream_set_moved_callback(stream_.get(), onMoved, &moved_);
+        const int connected = pa_stream_connect_record(
+            stream_.get(), source.name.c_str(), &buffer,
+            static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE));
         if (connected < 0) return OpenResult::Failed;
         runLoopUntil(
             [this] {
                 const pa_stream_state_t state = pa_stream_get_state(stream_.get());
                 return state == PA_STREAM_READY || !PA_STREAM_IS_GOOD(state);
             },
-            answerDeadline());
+            deadline);
         if (!streamUsable()) return OpenResult::Failed;
 
         lossWatch_.emplace(Clock::now(), streamSpec.rate);
         format = {streamSpec.rate, streamSpec.channels, SampleType::Float32};
+        device = {source.name, wideFromUtf8(source.description), source.monitor};
         return OpenResult::Opened;
     }
 
@@ -182,26 +238,30 @@ public:
         lent_ = false;
     }
 
-    // Waits for the server to end the stream: the request leaves only while
-    // the loop runs, and the take is written after this, which may take a
-    // while.
+    // Waits a little for the server to end the stream: the request leaves
+    // only while the loop runs, and the take is written after this, which
+    // may take a while. A server that does not answer is left to the
+    // context's end.
     void stop() override {
         if (!streamUsable()) return;
         releasePacket();
         if (pa_stream_disconnect(stream_.get()) < 0) return;
         runLoopUntil([this] { return !PA_STREAM_IS_GOOD(pa_stream_get_state(stream_.get())); },
-                     answerDeadline());
+                     Clock::now() + STOP_LIMIT);
     }
 
 private:
     // Runs the loop's iterations on this thread until done() holds, the
-    // context fails or the deadline passes. The callbacks that make done()
-    // true run inside the iterations.
+    // context fails or the deadline passes; while opening, also until the
+    // take is stopped. The callbacks that make done() true run inside the
+    // iterations.
     template <class Done>
     void runLoopUntil(Done done, Clock::time_point deadline) {
         while (!done() && PA_CONTEXT_IS_GOOD(pa_context_get_state(context_.get()))) {
-            const auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now());
+            if (opening_ != nullptr && !opening_->keepGoing) return;
+            auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now());
             if (left.count() <= 0) return;
+            if (opening_ != nullptr) left = std::min<std::chrono::microseconds>(left, OPEN_POLL_LIMIT);
             if (pa_mainloop_prepare(loop_.get(), static_cast<int>(left.count())) < 0 ||
                 pa_mainloop_poll(loop_.get()) < 0 || pa_mainloop_dispatch(loop_.get()) < 0)
                 return;
@@ -210,17 +270,17 @@ private:
 
     // Runs a query to its end; false when it could not be sent, the context
     // failed or the server did not answer in time.
-    bool runQuery(pa_operation* sent, const bool& answered) {
+    bool runQuery(pa_operation* sent, const bool& answered, Clock::time_point deadline) {
         const Operation operation(sent);
         if (!operation) return false;
-        runLoopUntil([&answered] { return answered; }, answerDeadline());
+        runLoopUntil([&answered] { return answered; }, deadline);
         // No callback may come after the query's answer went out of scope.
         if (!answered) pa_operation_cancel(operation.get());
         return answered;
     }
 
     bool streamUsable() const {
-        return stream_ && pa_context_get_state(context_.get()) == PA_CONTEXT_READY &&
+        return stream_ && !moved_ && pa_context_get_state(context_.get()) == PA_CONTEXT_READY &&
                pa_stream_get_state(stream_.get()) == PA_STREAM_READY;
     }
 
@@ -228,7 +288,9 @@ private:
     std::unique_ptr<pa_mainloop, MainloopFree> loop_;
     std::unique_ptr<pa_context, ContextUnref> context_;
     std::unique_ptr<pa_stream, StreamUnref> stream_;
+    const OpenLimits* opening_ = nullptr;  // while open() runs
     size_t frameBytes_ = 0;
+    bool moved_ = false;                       // the stream records another source than the one opened
     bool lent_ = false;                        // a fragment is peeked and not yet dropped
     std::optional<InputLossWatch> lossWatch_;  // from the stream's start
 };

@@ -1,13 +1,15 @@
 #pragma once
 // Implemented features:
-// - COM on the calling thread for the guard's lifetime (a single-threaded apartment)
+// - COM on the calling thread for the guard's lifetime, in the apartment asked
+//   for: single-threaded for a thread with windows and a message loop,
+//   multithreaded for a worker that pumps no messages
 #include <objbase.h>
 
 // Only a successful CoInitializeEx is balanced: a thread already in another
 // apartment still has working COM, and must not lose it to our CoUninitialize.
 class ComApartment {
 public:
-    ComApartment() : entered_(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {}
+    explicit ComApartment(COINIT model) : entered_(SUCCEEDED(CoInitializeEx(nullptr, model))) {}
     ~ComApartment() {
         if (entered_) CoUninitialize();
     }

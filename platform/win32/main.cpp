@@ -55,8 +55,9 @@ bool isEnterOrEscape(const MSG& message) {
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previousInstance*/, LPSTR /*commandLine*/,
                    int showCommand) {
-    // The Save As dialog and the accessibility services are COM objects.
-    const ComApartment apartment;
+    // The Save As dialog and the accessibility services are COM objects; a
+    // thread with windows and a message loop is a single-threaded apartment.
+    const ComApartment apartment(COINIT_APARTMENTTHREADED);
     captureSourceFactory = makeWasapiCaptureSource;
     openOutputFile = openSystemOutputFile;
     // With the manifest's Common Controls 6 dependency this registers the

@@ -1,8 +1,14 @@
 // Implemented features:
-// - CaptureSource over COM and Core Audio in shared mode: a COM apartment per
-//   source, the default capture endpoint of the console role, its audio client
-//   initialised with the mix format as the engine gave it (1 s buffer, no
-//   event), the capture client, and packets polled every 5 ms
+// - CaptureSource over COM and Core Audio in shared mode: the recording
+//   thread in the multithreaded apartment for each source's life, the default
+//   capture endpoint of the console role, its audio client initialised with
+//   the mix format as the engine gave it (5 s buffer, no event), the capture
+//   client, and packets polled every 5 ms
+// - the device opened named: its endpoint id and friendly name
+// - the endpoint watched while the source lives: removed, disabled or
+//   unplugged, it ends the source at once; a new default device does not
+// - open() gives up between its steps once the take is stopped or its time
+//   is up
 // - refusals told apart: no capture endpoint, access denied by the privacy
 //   settings, the device held exclusively, a mix format of an unknown kind
 // - a failing capture call (the device invalidated, the service gone) ends
@@ -18,17 +24,26 @@
 #include <wrl/client.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cwchar>
 #include <optional>
+#include <string>
 
 #include "com_apartment.h"
 #include "mix_format.h"
+
+// The property keys defined in this file rather than taken from a library.
+#include <initguid.h>
+#include <functiondiscoverykeys_devpkey.h>
 
 namespace {
 
 using Microsoft::WRL::ComPtr;
 
-// The engine's buffer, in 100 ns units: 1 s of sound, so a poll that comes late loses nothing.
-constexpr REFERENCE_TIME BUFFER_DURATION = 10000000;
+// The engine's buffer, in 100 ns units: 5 s of sound, so that a write to a
+// slow disk holding the recording thread for seconds loses nothing. Shared
+// mode sets no upper bound (the 5 s and 2 s limits are exclusive mode's).
+constexpr REFERENCE_TIME BUFFER_DURATION = 50000000;
 // The stream was opened without an event, so it is polled: every 5 ms, half
 // the engine's usual 10 ms period, so no packet waits long.
 constexpr std::chrono::milliseconds POLL_INTERVAL{5};
@@ -56,6 +71,68 @@ struct CoTaskMemDeleter {
     void operator()(void* memory) const { CoTaskMemFree(memory); }
 };
 
+// Tells the source when the endpoint it records goes: removed, disabled or
+// unplugged. Called by the system on a thread of its own, so it only sets a
+// flag: Microsoft's rules for these callbacks forbid waiting, unregistering
+// and releasing a last MMDevice reference in them. The source owns it and
+// unregisters it before it goes; the system keeps no reference of its own.
+class EndpointWatch final : public IMMNotificationClient {
+public:
+    explicit EndpointWatch(std::wstring id) : id_(std::move(id)) {}
+    bool gone() const { return gone_.load(std::memory_order_relaxed); }
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
+        *object = iid == __uuidof(IUnknown) || iid == __uuidof(IMMNotificationClient) ? this : nullptr;
+        return *object != nullptr ? S_OK : E_NOINTERFACE;
+    }
+    // Lives as long as the source; counting would change nothing.
+    ULONG STDMETHODCALLTYPE AddRef() override { return 1; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+
+    HRESULT STDMETHODCALLTYPE OnDeviceStateChanged(LPCWSTR id, DWORD state) override {
+        if (state != DEVICE_STATE_ACTIVE) endIf(id);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE OnDeviceRemoved(LPCWSTR id) override {
+        endIf(id);
+        return S_OK;
+    }
+    // The take stays on its device while that device is there.
+    HRESULT STDMETHODCALLTYPE OnDefaultDeviceChanged(EDataFlow, ERole, LPCWSTR) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE OnDeviceAdded(LPCWSTR) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE OnPropertyValueChanged(LPCWSTR, const PROPERTYKEY) override { return S_OK; }
+
+private:
+    // Endpoint ids are opaque: compared whole, never parsed.
+    void endIf(LPCWSTR id) {
+        if (id != nullptr && id_ == id) gone_.store(true, std::memory_order_relaxed);
+    }
+
+    const std::wstring id_;  // set before registration, read only after
+    std::atomic<bool> gone_{false};
+};
+
+// The watch registered with the enumerator, unregistered before either goes.
+class Registration {
+public:
+    Registration(IMMDeviceEnumerator* enumerator, IMMNotificationClient* client)
+        : enumerator_(enumerator), client_(client) {}
+    ~Registration() { enumerator_->UnregisterEndpointNotificationCallback(client_); }
+    Registration(const Registration&) = delete;
+    Registration& operator=(const Registration&) = delete;
+
+private:
+    IMMDeviceEnumerator* enumerator_;
+    IMMNotificationClient* client_;
+};
+
+struct PropVariant : PROPVARIANT {
+    PropVariant() { PropVariantInit(this); }
+    ~PropVariant() { PropVariantClear(this); }
+    PropVariant(const PropVariant&) = delete;
+    PropVariant& operator=(const PropVariant&) = delete;
+};
+
 OpenResult openResultOf(HRESULT status) {
     switch (status) {
     case E_NOTFOUND:  // no endpoint of that data flow at all
@@ -74,8 +151,15 @@ public:
     explicit WasapiCaptureSource(DeviceEnumeratorFactory makeEnumerator)
         : makeEnumerator_(std::move(makeEnumerator)) {}
 
-    OpenResult open(StreamFormat& format, CaptureDevice& /*device*/, const OpenLimits& /*limits*/) override {
-        apartment_.emplace();
+    // Core Audio's calls do not hang in practice: the take's end and the
+    // deadline are looked at between them.
+    OpenResult open(StreamFormat& format, CaptureDevice& device, const OpenLimits& limits) override {
+        const auto inTime = [&limits] {
+            return limits.keepGoing && std::chrono::steady_clock::now() < limits.deadline;
+        };
+        // The capture objects are free-threaded and this thread pumps no
+        // messages: a single-threaded apartment would break COM's rules.
+        apartment_.emplace(COINIT_MULTITHREADED);
         HRESULT status = makeEnumerator_(enumerator_.ReleaseAndGetAddressOf());
         if (SUCCEEDED(status)) status = enumerator_->GetDefaultAudioEndpoint(eCapture, eConsole, &device_);
         if (SUCCEEDED(status))
@@ -87,6 +171,7 @@ public:
             mixFormat_.reset(mixFormat);
         }
         if (FAILED(status)) return openResultOf(status);
+        if (!inTime()) return OpenResult::Failed;
 
         // Decided here, before the take begins: a stream of samples the core
         // cannot read would give an empty take reported as saved.
@@ -97,7 +182,15 @@ public:
         status = audioClient_->Initialize(AUDCLNT_SHAREMODE_SHARED, 0, BUFFER_DURATION, 0, mixFormat_.get(),
                                           nullptr);
         if (SUCCEEDED(status)) status = audioClient_->GetService(IID_PPV_ARGS(&captureClient_));
-        if (SUCCEEDED(status)) status = audioClient_->Start();
+        if (FAILED(status)) return openResultOf(status);
+        if (!inTime()) return OpenResult::Failed;
+
+        // Watched from before the stream starts, so a removal from then on is
+        // heard; one before shows as a failing call.
+        status = nameDevice(device);
+        if (FAILED(status)) return openResultOf(status);
+        if (!inTime()) return OpenResult::Failed;
+        status = audioClient_->Start();
         if (FAILED(status)) return openResultOf(status);
         mmcss_.emplace();
         format = *stream;
@@ -109,6 +202,7 @@ public:
     }
 
     PacketResult takePacket(CapturePacket& packet) override {
+        if (watch_->gone()) return PacketResult::Lost;
         UINT32 frames = 0;
         if (FAILED(captureClient_->GetNextPacketSize(&frames))) return PacketResult::Lost;
         if (frames == 0) return PacketResult::NoneWaiting;
@@ -138,15 +232,49 @@ public:
     }
 
 private:
+    // The endpoint's id and friendly name, and the watch on it registered.
+    HRESULT nameDevice(CaptureDevice& device) {
+        LPWSTR id = nullptr;
+        HRESULT status = device_->GetId(&id);
+        const std::unique_ptr<wchar_t, CoTaskMemDeleter> ownedId(id);
+        if (FAILED(status)) return status;
+        watch_.emplace(id);
+        status = enumerator_->RegisterEndpointNotificationCallback(&*watch_);
+        if (FAILED(status)) return status;
+        registration_.emplace(enumerator_.Get(), &*watch_);
+
+        ComPtr<IPropertyStore> properties;
+        status = device_->OpenPropertyStore(STGM_READ, &properties);
+        PropVariant name;
+        if (SUCCEEDED(status)) status = properties->GetValue(PKEY_Device_FriendlyName, &name);
+        if (FAILED(status)) return status;
+        device.id = narrowId(id);
+        device.name = name.vt == VT_LPWSTR && name.pwszVal != nullptr ? name.pwszVal : L"";
+        device.monitor = false;  // a loopback stream is never what this source opens
+        return S_OK;
+    }
+
+    // The endpoint id in UTF-8, as the core keeps ids.
+    static std::string narrowId(LPCWSTR id) {
+        const int bytes = WideCharToMultiByte(CP_UTF8, 0, id, -1, nullptr, 0, nullptr, nullptr);
+        std::string narrow(bytes > 0 ? bytes : 1, '\0');
+        if (bytes > 0) WideCharToMultiByte(CP_UTF8, 0, id, -1, narrow.data(), bytes, nullptr, nullptr);
+        narrow.pop_back();  // the terminator
+        return narrow;
+    }
+
     DeviceEnumeratorFactory makeEnumerator_;
     // Destroyed in reverse order: the scheduler registration, the mix format,
-    // the capture client, the audio client, the device, the enumerator, and
-    // COM last, after everything of it has been released.
+    // the watch's registration, the watch, the capture client, the audio
+    // client, the device, the enumerator, and COM last, after everything of
+    // it has been released.
     std::optional<ComApartment> apartment_;
     ComPtr<IMMDeviceEnumerator> enumerator_;
     ComPtr<IMMDevice> device_;
     ComPtr<IAudioClient> audioClient_;
     ComPtr<IAudioCaptureClient> captureClient_;
+    std::optional<EndpointWatch> watch_;
+    std::optional<Registration> registration_;
     std::unique_ptr<WAVEFORMATEX, CoTaskMemDeleter> mixFormat_;
     std::optional<MmcssRegistration> mmcss_;
     UINT32 lentFrames_ = 0;  // of the packet lent last

@@ -424,18 +424,70 @@ def server_restarted(p, work, sound):
 
 
 def held_up(p, work, sound):
-    # A program held up longer than the server keeps input for it (1 s) loses
-    # input: the take says so once, and the tone jumps there.
+    # A program held up for 3 s (a slow disk) loses nothing: the server keeps 5 s of input for it. Held up
+    # for 8 s it loses input: the take says so once, and the tone jumps there.
     began = time.monotonic()
     if p.save_as(take := work / "held.wav") and p.wait_status("Recording..."):
+        for held in (3, 8):
+            time.sleep(1.5)  # a loss is told once the program has caught up
+            p.process.send_signal(signal.SIGSTOP)
+            time.sleep(held)
+            p.process.send_signal(signal.SIGCONT)
         time.sleep(1.5)
-        p.process.send_signal(signal.SIGSTOP)
-        time.sleep(2)
-        p.process.send_signal(signal.SIGCONT)
-        time.sleep(1.5)  # the loss is told once the program has caught up
+        sound.servers[-1].send_signal(signal.SIGSTOP)  # a server that hangs does not hold the take's end up
         p.click(STOP)
-        p.wait_status(f"Saved to: {p.spell(take)} (1 gap in the input)")
+        p.wait_status(f"Saved to: {p.spell(take)} (1 gap in the input)", 3)
+        sound.servers[-1].send_signal(signal.SIGCONT)
         p.judge(take, 1.5, time.monotonic() - began, jumps=1)
+
+
+def tones(path, rate=48000, channels=2):
+    # The tones of the left channel lasting 0.5 s or more, in turn: 997, 440 or "?" (anything but silence).
+    track, step, runs = array.array("h", path.read_bytes()[44:])[::channels], rate // 20, []
+    for at in range(0, len(track) - step + 1, step):  # 50 ms at a time
+        window = track[at:at + step]
+        hz = sum((window[i - 1] < 0) != (window[i] < 0) for i in range(1, step)) * 10
+        runs.append(None if max(map(abs, window)) < 100 else next((t for t in (997, 440) if abs(hz - t) < 30), "?"))
+    lasting = [t for n, t in enumerate(runs) if t and runs[n:n + 10] == [t] * 10]
+    return [t for n, t in enumerate(lasting) if not n or lasting[n - 1] != t]
+
+
+def devices_go(p, work, sound):
+    # Two inputs made by the server from the monitors of two sinks that play 997 Hz and 440 Hz. The first
+    # take's input goes while the second is the default: the take carries on from the second, says so, counts
+    # one gap and keeps its wall-clock length. The second take's input goes with only monitors left: it waits
+    # for an input as for a missing device, then ends, recording no monitor meanwhile.
+    pactl = lambda *args: run("pactl", f"--server={sound.address}", *args)
+    pactl("load-module", "module-null-sink", "sink_name=tone2", f"rate={sound.rate}")
+    subprocess.Popen(["sh", "-c", f"sox -D -n -t raw -r {sound.rate} -e signed -b 16 -c 1 - synth 600 sine 440 | "
+                      f"pacat --server={sound.address} --device=tone2 --format=s16le --rate={sound.rate} "
+                      "--channels=1 --latency-msec=50"], stderr=subprocess.DEVNULL)  # ends with the server
+    names = {"mic1": "Erstes Mikrofon", "mic2": "Zweites Mikrofon"}
+    modules = {name: pactl("load-module", "module-remap-source", f"source_name={name}", f"master={master}",
+                           f"source_properties=\"device.description='{names[name]}'\"")
+               for name, master in (("mic1", "tone.monitor"), ("mic2", "tone2.monitor"))}
+    pactl("set-default-source", "mic1")
+    if p.save_as(take := work / "switched.wav") and p.wait_status("Recording..."):
+        synced, written = after_a_write(take)
+        time.sleep(1)
+        pactl("set-default-source", "mic2")
+        pactl("unload-module", modules["mic1"])
+        p.wait_status(f"Recording... now from {names['mic2']}: the {names['mic1']} went away", 5)
+        time.sleep(2)
+        p.click(STOP)
+        stopped = time.monotonic()
+        check(wait(lambda: p.status().startswith("Saved to: ") and p.status().endswith("1 gap in the input)"), 10),
+              f"status {p.status()!r} after the switch")
+        length, wall = data_seconds(take, sound.rate, sound.channels), written + stopped - synced
+        check(abs(length - wall) <= 0.2, f"{take.name}: {length:.2f} s long, {wall:.2f} s by the wall clock")
+        check(tones(take) == [997, 440], f"{take.name}: tones {tones(take)}, not 997 Hz then 440 Hz")
+    if p.save_as(take := work / "lost.wav") and p.wait_status("Recording..."):
+        time.sleep(1.5)
+        pactl("unload-module", modules["mic2"])  # the sinks' monitors are left
+        p.wait_status(RECONNECTING, 5)
+        check(wait(lambda: p.status().startswith("Saved to: ") and "was lost" in p.status(), 20),
+              f"status {p.status()!r}, not the device lost")
+        check(tones(take) == [440], f"{take.name}: tones {tones(take)}, not 440 Hz alone")
 
 
 def on_pipewire(*runs):
@@ -479,9 +531,9 @@ def main():
     scenarios = [(complete_take, ()), (keys_then_unwritable, ()), (close_during_take, close_sink), (full_disk, ()),
                  (no_sound_server, None), (server_killed, ())]
     if kind == "linux":
-        scenarios += [(server_restarted, ()), (held_up, ())]
+        scenarios += [(server_restarted, ()), (held_up, ()), (devices_go, ())]
         scenarios += on_pipewire((complete_take, ()), (close_during_take, close_sink), (server_restarted, ()),
-                                 (held_up, ()))
+                                 (held_up, ()), (devices_go, ()))
     scenarios += [(ends_of_takes, ())]
     for scenario, sink in scenarios:
         name = scenario.__name__ + "_on_pipewire" * ("pipewire" in (sink or ()))

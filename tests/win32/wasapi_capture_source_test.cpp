@@ -1,8 +1,10 @@
-// The Windows capture source against fakes of the four Core Audio interfaces
-// (64-bit only: one calling convention). The fakes refuse what Microsoft
-// documents Windows to refuse: a partial ReleaseBuffer, a second GetBuffer
-// before ReleaseBuffer, a shared-mode Initialize with anything but the mix
-// format, any call once the device is invalidated.
+// The Windows capture source against fakes of the Core Audio interfaces and
+// the endpoint's property store (64-bit only: one calling convention). The
+// fakes refuse what Microsoft documents Windows to refuse: a partial
+// ReleaseBuffer, a second GetBuffer before ReleaseBuffer, a shared-mode
+// Initialize with anything but the mix format, any call once the device is
+// invalidated, unregistering a callback never registered; and any call from
+// outside the multithreaded apartment, where the recording thread must be.
 #include <windows.h>
 
 #include <audioclient.h>
@@ -16,14 +18,20 @@
 #include <chrono>
 #include <cstring>
 #include <deque>
+#include <thread>
 
 #include "wasapi_capture_source.h"
+
+#include <initguid.h>
+#include <functiondiscoverykeys_devpkey.h>
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 using Names = std::vector<std::string>;
-const Names EVERY_OBJECT = {"capture client", "audio client", "device", "enumerator"};
+const Names EVERY_OBJECT = {"property store", "registration", "capture client",
+                            "audio client",   "device",       "enumerator"};
+const wchar_t ID[] = L"{0.0.1.00000000}.{5f1e}", NAME[] = L"Mikrofon (USB) – Çalışma";
 Names released;  // by the endpoint under test, in turn
 
 // One of the endpoint's interfaces; the Release that lets it go notes EVERY_OBJECT[OBJECT].
@@ -38,14 +46,19 @@ struct Counted : Interface {
     ULONG refs = 0;
 };
 
-// One capture endpoint: its enumerator, device, audio client and capture
-// client, which live as long as it does.
-struct FakeEndpoint : Counted<IAudioCaptureClient, 0>,
-                      Counted<IAudioClient, 1>,
-                      Counted<IMMDevice, 2>,
-                      Counted<IMMDeviceEnumerator, 3> {
+// One capture endpoint: its enumerator, device, audio client, capture client
+// and property store, which live as long as it does.
+struct FakeEndpoint : Counted<IPropertyStore, 0>,
+                      Counted<IAudioCaptureClient, 2>,
+                      Counted<IAudioClient, 3>,
+                      Counted<IMMDevice, 4>,
+                      Counted<IMMDeviceEnumerator, 5> {
     explicit FakeEndpoint(Bytes mix) : mixFormat(std::move(mix)) { released.clear(); }
     HRESULT step(const std::string& name) const {
+        APTTYPE apartment;
+        APTTYPEQUALIFIER qualifier;
+        if (FAILED(CoGetApartmentType(&apartment, &qualifier)) || apartment != APTTYPE_MTA)
+            return RPC_E_WRONG_THREAD;
         return invalidated ? AUDCLNT_E_DEVICE_INVALIDATED : name == failingStep ? failure : S_OK;
     }
     // One counted reference, from the call that finds or makes the object.
@@ -61,6 +74,35 @@ struct FakeEndpoint : Counted<IAudioCaptureClient, 0>,
         });
     }
 
+    HRESULT RegisterEndpointNotificationCallback(IMMNotificationClient* client) override {
+        if (client == nullptr) return E_POINTER;
+        if (SUCCEEDED(step("Register"))) listener = client;
+        return step("Register");
+    }
+    HRESULT UnregisterEndpointNotificationCallback(IMMNotificationClient* client) override {
+        if (client == nullptr || client != listener) return E_NOTFOUND;
+        listener = nullptr;
+        released.push_back("registration");
+        return S_OK;
+    }
+    HRESULT GetId(LPWSTR* id) override {
+        *id = SUCCEEDED(step("GetId"))
+                  ? static_cast<LPWSTR>(std::memcpy(CoTaskMemAlloc(sizeof(ID)), ID, sizeof(ID)))
+                  : nullptr;
+        return step("GetId");
+    }
+    HRESULT OpenPropertyStore(DWORD access, IPropertyStore** store) override {
+        return access == STGM_READ
+                   ? lend<IPropertyStore>("OpenPropertyStore", reinterpret_cast<void**>(store))
+                   : E_ACCESSDENIED;
+    }
+    HRESULT GetValue(REFPROPERTYKEY key, PROPVARIANT* value) override {
+        PropVariantInit(value);
+        if (!IsEqualPropertyKey(key, PKEY_Device_FriendlyName)) return S_OK;  // VT_EMPTY: no such value
+        value->vt = VT_LPWSTR;
+        value->pwszVal = static_cast<LPWSTR>(std::memcpy(CoTaskMemAlloc(sizeof(NAME)), NAME, sizeof(NAME)));
+        return step("GetValue");
+    }
     HRESULT GetDefaultAudioEndpoint(EDataFlow flow, ERole, IMMDevice** endpoint) override {
         if (flow != eCapture) return E_NOTFOUND;  // a machine with a microphone only
         return lend<IMMDevice>("GetDefaultAudioEndpoint", reinterpret_cast<void**>(endpoint));
@@ -123,9 +165,8 @@ struct FakeEndpoint : Counted<IAudioCaptureClient, 0>,
     HRESULT __VA_ARGS__ override { return E_NOTIMPL; }
     // clang-format off
     NOT_USED(EnumAudioEndpoints(EDataFlow, DWORD, IMMDeviceCollection**)) NOT_USED(GetDevice(LPCWSTR, IMMDevice**))
-    NOT_USED(RegisterEndpointNotificationCallback(IMMNotificationClient*)) NOT_USED(GetState(DWORD*))
-    NOT_USED(UnregisterEndpointNotificationCallback(IMMNotificationClient*)) NOT_USED(GetId(LPWSTR*))
-    NOT_USED(OpenPropertyStore(DWORD, IPropertyStore**)) NOT_USED(GetBufferSize(UINT32*)) NOT_USED(Reset())
+    NOT_USED(GetState(DWORD*)) NOT_USED(GetCount(DWORD*)) NOT_USED(GetAt(DWORD, PROPERTYKEY*)) NOT_USED(Commit())
+    NOT_USED(SetValue(REFPROPERTYKEY, REFPROPVARIANT)) NOT_USED(GetBufferSize(UINT32*)) NOT_USED(Reset())
     NOT_USED(GetStreamLatency(REFERENCE_TIME*)) NOT_USED(GetDevicePeriod(REFERENCE_TIME*, REFERENCE_TIME*))
     NOT_USED(IsFormatSupported(AUDCLNT_SHAREMODE, const WAVEFORMATEX*, WAVEFORMATEX**))
     NOT_USED(GetCurrentPadding(UINT32*)) NOT_USED(SetEventHandle(HANDLE))
@@ -137,13 +178,18 @@ struct FakeEndpoint : Counted<IAudioCaptureClient, 0>,
     HRESULT failure = S_OK;
     std::deque<std::tuple<BYTE*, UINT32, DWORD>> packets;  // data, frames, flags
     bool initialized = false, started = false, lent = false, invalidated = false;
+    IMMNotificationClient* listener = nullptr;  // registered
 };
 
-// Opens as the recording thread does, with time to spare.
-OpenResult openSource(CaptureSource& source, StreamFormat& format) {
-    static const std::atomic<bool> keepGoing{true};
+// Opens as the recording thread does, with time to spare unless the take was stopped.
+OpenResult openSource(CaptureSource& source, StreamFormat& format, bool stopped = false,
+                      CaptureDevice* named = nullptr) {
+    const std::atomic<bool> keepGoing{!stopped};
     CaptureDevice device;
-    return source.open(format, device, {std::chrono::steady_clock::now() + std::chrono::seconds(5), keepGoing});
+    const OpenResult result =
+        source.open(format, device, {std::chrono::steady_clock::now() + std::chrono::seconds(5), keepGoing});
+    if (named != nullptr) *named = device;
+    return result;
 }
 
 // A 48 kHz mix format record: plain, or extensible when a sub-format is given.
@@ -166,14 +212,18 @@ TEST(WasapiCaptureSource, EachRefusalSaysWhyAndGivesBackWhatWasObtainedInOrder) 
         {"Initialize", AUDCLNT_E_DEVICE_IN_USE, OpenResult::DeviceInUse, 3},
         {"Initialize", E_ACCESSDENIED, OpenResult::AccessDenied, 3},
         {"GetService", AUDCLNT_E_SERVICE_NOT_RUNNING, OpenResult::Failed, 3},
-        {"Start", AUDCLNT_E_DEVICE_INVALIDATED, OpenResult::Failed, 4},
-        {"", S_OK, OpenResult::Opened, 4},
+        {"stopped", S_OK, OpenResult::Failed, 3},  // the take was stopped meanwhile
+        {"GetId", E_OUTOFMEMORY, OpenResult::Failed, 4},
+        {"Register", E_OUTOFMEMORY, OpenResult::Failed, 4},
+        {"OpenPropertyStore", AUDCLNT_E_DEVICE_INVALIDATED, OpenResult::Failed, 5},
+        {"Start", AUDCLNT_E_DEVICE_INVALIDATED, OpenResult::Failed, 6},
+        {"", S_OK, OpenResult::Opened, 6},
     };
     for (const auto& [step, failure, result, objects] : cases) {
         FakeEndpoint endpoint(PCM16_STEREO);
         std::tie(endpoint.failingStep, endpoint.failure) = std::tie(step, failure);
         StreamFormat format;
-        EXPECT_EQ(openSource(*endpoint.source(), format), result) << step;
+        EXPECT_EQ(openSource(*endpoint.source(), format, step == std::string("stopped")), result) << step;
         EXPECT_EQ(released, Names(EVERY_OBJECT.end() - objects, EVERY_OBJECT.end())) << step;
     }
 }
@@ -208,7 +258,10 @@ TEST(WasapiCaptureSource, PacketsAreLentWithTheirFlagsAndHandedBackWholeUntilThe
                         {second, 3, AUDCLNT_BUFFERFLAGS_DATA_DISCONTINUITY}};
     std::unique_ptr<CaptureSource> source = endpoint.source();
     StreamFormat format;
-    ASSERT_EQ(openSource(*source, format), OpenResult::Opened);
+    CaptureDevice device;
+    ASSERT_EQ(openSource(*source, format, false, &device), OpenResult::Opened);
+    EXPECT_EQ(std::tuple(device.id, device.name, device.monitor),
+              std::tuple("{0.0.1.00000000}.{5f1e}", NAME, false));
     // Data, frames, silent, gap of each packet, then nothing waits.
     CapturePacket packet;
     for (const auto& lent : {std::tuple(first, 2u, true, false), std::tuple(second, 3u, false, true)}) {
@@ -223,6 +276,35 @@ TEST(WasapiCaptureSource, PacketsAreLentWithTheirFlagsAndHandedBackWholeUntilThe
     EXPECT_FALSE(endpoint.started);
     source.reset();
     EXPECT_EQ(released, EVERY_OBJECT);
+}
+
+TEST(WasapiCaptureSource, ItsDeviceGoneEndsTheStreamAtOnceAndANewDefaultDoesNot) {
+    // What the system tells, on a thread of its own (removed, state changed, default changed), about which
+    // endpoint, and whether the next packet is then Lost.
+    const std::tuple<int, const wchar_t*, DWORD, bool> cases[] = {{0, ID, 0, true},
+                                                                  {1, ID, DEVICE_STATE_UNPLUGGED, true},
+                                                                  {1, ID, DEVICE_STATE_DISABLED, true},
+                                                                  {0, L"{other}", 0, false},
+                                                                  {2, L"{other}", 0, false},
+                                                                  {1, ID, DEVICE_STATE_ACTIVE, false}};
+    for (const auto& [notice, id, state, lost] : cases) {
+        BYTE data[8];
+        FakeEndpoint endpoint(PCM16_STEREO);
+        endpoint.packets = {{data, 2, 0}};
+        std::unique_ptr<CaptureSource> source = endpoint.source();
+        StreamFormat format;
+        ASSERT_EQ(openSource(*source, format), OpenResult::Opened);
+        std::thread([&, c = endpoint.listener] {
+            notice == 0   ? c->OnDeviceRemoved(id)
+            : notice == 1 ? c->OnDeviceStateChanged(id, state)
+                          : c->OnDefaultDeviceChanged(eCapture, eConsole, id);
+        }).join();
+        CapturePacket packet;
+        EXPECT_EQ(source->takePacket(packet), lost ? PacketResult::Lost : PacketResult::Taken) << notice;
+        if (!lost) source->releasePacket();
+        source.reset();
+        EXPECT_EQ(released, EVERY_OBJECT);  // the registration ended before the enumerator went
+    }
 }
 
 }  // namespace
