@@ -10,7 +10,7 @@ test_packages=(
     g++-mingw-w64-x86-64-posix wine wine64
     pulseaudio pipewire wireplumber pipewire-pulse dbus dbus-daemon python3-dbusmock
     sox xvfb xdotool imagemagick x11-utils
-    dpkg-dev desktop-file-utils appstream lintian icoutils unzip
+    dpkg-dev desktop-file-utils appstream lintian icoutils unzip wixl msitools
 )
 options=()
 if [ "${1:-test}" = run ]; then

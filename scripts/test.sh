@@ -52,15 +52,16 @@ for preset in "${presets[@]}"; do
 done
 
 echo "=== packages ==="
-# The .deb from the optimised Linux build, the zip from the Windows build above;
-# each check of tests/packaging/check_packages.sh counts as one test.
+# The .deb from the optimised Linux build, the zip and the MSI from the Windows
+# build above; each check of tests/packaging/check_packages.sh counts as one test.
 rm -rf build/packages
 if cmake --preset linux-release >build-packages.log 2>&1 &&
    cmake --build --preset linux-release >>build-packages.log 2>&1 &&
    cpack --config build/linux-release/CPackConfig.cmake -B build/packages >>build-packages.log 2>&1 &&
    cpack --config build/windows/CPackConfig.cmake -B build/packages >>build-packages.log 2>&1; then
     rm -f build-packages.log
-    checks=$(tests/packaging/check_packages.sh build/packages/quorvel_*_amd64.deb build/packages/quorvel-*-windows-x64.zip)
+    checks=$(tests/packaging/check_packages.sh build/packages/quorvel_*_amd64.deb build/packages/quorvel-*-windows-x64.zip \
+             build/packages/quorvel-*-x64.msi build/windows)
     status=$?
     echo "$checks"
     p=$(grep -c '^PASS:' <<<"$checks")

@@ -1,16 +1,20 @@
 #!/usr/bin/env bash
-# Checks the two packages as the systems that receive them will read them: the
+# Checks the three packages as the systems that receive them will read them: the
 # .deb's menu entry, metainfo, file list, computed dependencies and lintian's
 # verdict; the zip's contents and the resources Windows and Explorer read from
 # the .exe inside it (a manifest Windows would refuse stops the program from
-# starting at all, though Wine starts it).
+# starting at all, though Wine starts it); the MSI's tables, then the MSI
+# installed, started from its shortcut, upgraded and removed under Wine.
 # Prints the validators' output and one "PASS: name" or "FAIL: name" line per
 # check; exits 1 when a check failed.
-#   check_packages.sh quorvel_<version>_amd64.deb quorvel-<version>-windows-x64.zip
+#   check_packages.sh quorvel_<version>_amd64.deb quorvel-<version>-windows-x64.zip quorvel-<version>-x64.msi BUILD
+# BUILD is the Windows build tree: its cpack configuration makes the next
+# version's MSI, and a copy of its end-to-end prefix of Wine is installed into.
 set -u
-DEB=$1 ZIP=$2 ID=io.github.quorvel.Quorvel
+DEB=$1 ZIP=$2 MSI=$3 BUILD=$(realpath "$4") ID=io.github.quorvel.Quorvel
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+export WINEPREFIX=$BUILD/msi-wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+trap 'wineserver -k 2>/dev/null; rm -rf "$work" "$WINEPREFIX"' EXIT
 failed=0
 
 check() {  # check NAME COMMAND...
@@ -52,4 +56,35 @@ check "exe icon, version and manifest" hasAll "$(wrestool -l "$exe"; cat "$work/
 # Windows refuses a malformed manifest, or one whose own version has not four parts.
 check "exe manifest well-formed" python3 -c 'import re, sys, xml.dom.minidom as dom; text = open(sys.argv[1]).read()
 dom.parseString(text); assert re.search(r"<assembly [^>]*>\s*<assemblyIdentity [^>]*version=\"\d+(\.\d+){3}\"", text)' "$work/manifest.xml"
+
+# Installs for the user alone without elevation (no ALLUSERS, Word Count bit 8),
+# only into the profile and under HKCU, each component keyed by an HKCU value
+# as Windows Installer requires there (ICE38, ICE43); the UpgradeCode stays,
+# so that a newer version replaces this one.
+table() { msiinfo export "$MSI" "$1" | tail -n +4; }
+check "msi for the user alone, in the profile" eval 'hasAll "$(table Property)" ARPPRODUCTICON \
+    "UpgradeCode	{02D8CE4D-3C24-49E2-BEB9-41AB4116B7CC}" && ! table Property | grep ^ALLUSERS &&
+    (($(msiinfo suminfo "$MSI" | sed -n "s/^Source: \([0-9]*\).*/\1/p") & 8)) && ! table Registry | awk "\$2 != 1" | grep . &&
+    [ "$(table Directory | awk "\$2 == \"TARGETDIR\" { print \$1 }" | sort | xargs)" = "LocalAppDataFolder ProgramMenuFolder" ] &&
+    ! table Component | awk -F"\t" "\$4 % 8 < 4" | grep .'
+
+# Installed, upgraded and removed as a user would, in a copy of the prefix the end-to-end test makes once.
+e2e=$BUILD/platform/win32/wineprefix profile=$WINEPREFIX/drive_c/users/$(id -un)/AppData
+[ -e "$e2e/system.reg" ] || WINEPREFIX=$e2e sh -c 'wineboot -i && wineserver -w' >/dev/null 2>&1
+rm -rf "$WINEPREFIX" && cp -a "$e2e" "$WINEPREFIX"
+exe=$profile/Local/Programs/Quorvel/quorvel.exe lnk="$profile/Roaming/Microsoft/Windows/Start Menu/Programs/Quorvel.lnk"
+entries() { for hive in HKCU HKLM; do wine reg query "$hive\Software\Microsoft\Windows\CurrentVersion\Uninstall" /s; done 2>/dev/null; }
+installed() {  # installed MSI VERSION: the program, the shortcut to it, one uninstall entry
+    wine msiexec /i "$(winepath -w "$1")" /qn && [ -f "$exe" ] && strings "$lnk" | grep -qF 'Programs\Quorvel\quorvel.exe' &&
+        [ "$(entries | grep -c DisplayName)" = 1 ] && hasAll "$(entries)" "DisplayVersion    REG_SZ    $2" \
+        "Publisher    REG_SZ    The Quorvel developers"
+}
+check "msi installs" installed "$MSI" "$version"
+check "installed program records a take" env QUORVEL_E2E_ONLY=complete_take python3 \
+    "$(dirname "$0")/../tools/end_to_end.py" wine "$exe" "$BUILD/tests/win32/quorvel_texts_probe.exe" "$BUILD/artifacts/msi"
+next=${version%.*}.$((${version##*.} + 1))
+cpack -G External -D CPACK_PACKAGE_VERSION="$next" --config "$BUILD/CPackConfig.cmake" -B "$work/next" >/dev/null
+check "next version's msi replaces it" installed "$work/next/quorvel-$next-x64.msi" "$next"
+check "msi uninstalls" eval 'wine msiexec /x "$(winepath -w "$work/next/quorvel-$next-x64.msi")" /qn &&
+    [ ! -e "${exe%/*}" ] && [ ! -e "$lnk" ] && ! entries | grep DisplayName'
 exit "$failed"

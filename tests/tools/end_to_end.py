@@ -535,6 +535,8 @@ def main():
         scenarios += on_pipewire((complete_take, ()), (close_during_take, close_sink), (server_restarted, ()),
                                  (held_up, ()), (devices_go, ()))
     scenarios += [(ends_of_takes, ())]
+    if only := os.environ.get("QUORVEL_E2E_ONLY"):  # one scenario, by its name
+        scenarios = [run for run in scenarios if run[0].__name__ == only]
     for scenario, sink in scenarios:
         name = scenario.__name__ + "_on_pipewire" * ("pipewire" in (sink or ()))
         print("---", name, flush=True)
