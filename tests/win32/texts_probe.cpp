@@ -5,7 +5,6 @@
 // Given a word, it does what else the driver needs of a Windows program:
 //   reader    what a screen reader reads of the main window's controls, as
 //             one does (MSAA): role, name, description, value a line
-//   cwd       the current directory of the main window's process
 //   closeapp  ends the program as an installer's Restart Manager does
 //   support   exits 77, saying why, if this system lacks what the program
 //             uses and the driver then cannot check (dynamic annotation,
@@ -13,7 +12,6 @@
 #include <windows.h>
 
 #include <oleacc.h>
-#include <winternl.h>
 
 #include <cstdio>
 #include <string>
@@ -80,25 +78,6 @@ void addAccessible(HWND control) {
     object->Release();
 }
 
-// Read where a process keeps it (x64): its parameters at 0x20 in its PEB, the directory at 0x38 in those.
-std::wstring currentDirectory(HWND window) {
-    DWORD id = 0;
-    GetWindowThreadProcessId(window, &id);
-    HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, id);
-    PROCESS_BASIC_INFORMATION basic{};
-    char* parameters = nullptr;
-    UNICODE_STRING path{};
-    wchar_t directory[MAX_PATH + 1] = L"";
-    if (NtQueryInformationProcess(process, ProcessBasicInformation, &basic, sizeof(basic), nullptr) == 0 &&
-        ReadProcessMemory(process, (char*)basic.PebBaseAddress + 0x20, &parameters, sizeof(parameters),
-                          nullptr) &&
-        ReadProcessMemory(process, parameters + 0x38, &path, sizeof(path), nullptr))
-        ReadProcessMemory(process, path.Buffer, directory, path.Length < MAX_PATH * 2 ? path.Length : 0,
-                          nullptr);
-    CloseHandle(process);
-    return directory;
-}
-
 // Empty when the system has both, else what it lacks. High contrast is set as it is.
 std::wstring missingSupport() {
     IAccPropServices* services = nullptr;
@@ -124,8 +103,6 @@ int main(int argc, char** argv) {
     if (word == "reader")
         for (HWND c = GetWindow(quorvel, GW_CHILD); c != nullptr; c = GetWindow(c, GW_HWNDNEXT))
             addAccessible(c);
-    else if (word == "cwd")
-        shown = currentDirectory(quorvel);
     else if (word == "closeapp" && SendMessageW(quorvel, WM_QUERYENDSESSION, 0, ENDSESSION_CLOSEAPP) != FALSE)
         SendMessageW(quorvel, WM_ENDSESSION, TRUE, ENDSESSION_CLOSEAPP);
     else if (word == "support")
