@@ -34,8 +34,8 @@ constexpr std::array<ControlLayout, 6> MAIN_WINDOW_CONTROLS{{
     {IDC_SPECTRUM, 20, 170, 340, 40, nullptr},
 }};
 
-// Save As file types in the order offered; no default extension is added, so
-// a name typed without ".wav" is used as typed.
+// Save As file types in the order offered. On Windows a name typed without an
+// extension gets ".wav", whichever type is chosen; on Linux it is used as typed.
 struct FileFilter {
     const wchar_t* description;
     const wchar_t* pattern;

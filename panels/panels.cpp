@@ -43,27 +43,34 @@ const std::vector<int16_t>& waveformColumns(int32_t width) {
     return columns;
 }
 
+void fillBackground(Canvas& canvas, const Rect& rect, const PanelPalette& palette) {
+    if (palette.background)
+        canvas.fillRect(rect, *palette.background);
+    else
+        canvas.fillBackground(rect);
+}
+
 }  // namespace
 
-bool drawLevelMeter(Canvas& canvas, const Rect& rect) {
-    canvas.fillBackground(rect);
+bool drawLevelMeter(Canvas& canvas, const Rect& rect, const PanelPalette& palette) {
+    fillBackground(canvas, rect, palette);
     const float level = currentLevel;
     const int32_t width = rect.right - rect.left;
     const int32_t barWidth = static_cast<int32_t>(static_cast<float>(width) * level);
     Rect bar = rect;
     bar.right = rect.left + barWidth;
-    canvas.fillRect(bar, LEVEL_BAR_COLOR);
+    canvas.fillRect(bar, palette.levelBar);
     return true;
 }
 
-bool drawWaveform(Canvas& canvas, const Rect& rect) {
-    canvas.fillBackground(rect);
+bool drawWaveform(Canvas& canvas, const Rect& rect, const PanelPalette& palette) {
+    fillBackground(canvas, rect, palette);
     const int32_t width = rect.right - rect.left;
     const int32_t height = rect.bottom - rect.top;
     const int32_t mid = (rect.top + rect.bottom) / 2;
     if (width <= 0) return true;  // nothing to scale to; never divide by zero
 
-    canvas.selectPen(PenStyle::Dot, 1, CENTRE_LINE_COLOR);
+    canvas.selectPen(PenStyle::Dot, 1, palette.centreLine);
     canvas.moveTo(rect.left, mid);
     canvas.lineTo(rect.right, mid);
     canvas.restorePen();
@@ -71,7 +78,7 @@ bool drawWaveform(Canvas& canvas, const Rect& rect) {
     const std::vector<int16_t>& columns = waveformColumns(width);
     if (columns.size() <= 1) return false;
 
-    canvas.selectPen(PenStyle::Solid, 1, WAVEFORM_COLOR);
+    canvas.selectPen(PenStyle::Solid, 1, palette.waveform);
     for (int32_t i = 1; static_cast<size_t>(i) < columns.size(); ++i) {
         canvas.moveTo(rect.left + i - 1, mid - sampleOffset(columns[i - 1], height));
         canvas.lineTo(rect.left + i, mid - sampleOffset(columns[i], height));
@@ -80,8 +87,8 @@ bool drawWaveform(Canvas& canvas, const Rect& rect) {
     return true;
 }
 
-bool drawSpectrum(Canvas& canvas, const Rect& rect) {
-    canvas.fillBackground(rect);
+bool drawSpectrum(Canvas& canvas, const Rect& rect, const PanelPalette& palette) {
+    fillBackground(canvas, rect, palette);
     const int32_t width = rect.right - rect.left;
     const int32_t height = rect.bottom - rect.top;
     if (width <= 0) return true;  // nothing to scale to; never divide by zero
@@ -99,7 +106,7 @@ bool drawSpectrum(Canvas& canvas, const Rect& rect) {
         }
     }
 
-    canvas.selectPen(PenStyle::Solid, 1, SPECTRUM_COLOR);
+    canvas.selectPen(PenStyle::Solid, 1, palette.spectrum);
     for (int32_t k = 0; static_cast<size_t>(k) * step + step < n && k < width; ++k) {
         const size_t start = static_cast<size_t>(k) * step;
         float sum = 0.0f;
@@ -117,12 +124,12 @@ bool drawSpectrum(Canvas& canvas, const Rect& rect) {
     const uint64_t scaled = static_cast<uint64_t>(width) * peak;
     const int32_t xPeak =
         rect.left + static_cast<int32_t>(static_cast<float>(scaled) / static_cast<float>(n));
-    canvas.selectPen(PenStyle::Solid, 2, PEAK_COLOR);
+    canvas.selectPen(PenStyle::Solid, 2, palette.peakMarker);
     canvas.moveTo(xPeak, rect.top);
     canvas.lineTo(xPeak, rect.bottom);
     canvas.restorePen();
 
-    canvas.drawText(rect.right - 120, rect.top + 2, peakLabel(), PEAK_COLOR);
+    canvas.drawText(rect.right - 120, rect.top + 2, peakLabel(), palette.peakLabel);
     return true;
 }
 
@@ -132,14 +139,19 @@ std::wstring peakLabel() {
     return label;
 }
 
-bool drawPanel(int controlId, Canvas& canvas, const Rect& rect) {
+int levelPercent() {
+    const float level = currentLevel;
+    return level <= 0.0f ? 0 : level >= 1.0f ? 100 : static_cast<int>(level * 100.0f + 0.5f);
+}
+
+bool drawPanel(int controlId, Canvas& canvas, const Rect& rect, const PanelPalette& palette) {
     switch (controlId) {
     case IDC_VOLUME_METER:
-        return drawLevelMeter(canvas, rect);
+        return drawLevelMeter(canvas, rect, palette);
     case IDC_WAVEFORM:
-        return drawWaveform(canvas, rect);
+        return drawWaveform(canvas, rect, palette);
     case IDC_SPECTRUM:
-        return drawSpectrum(canvas, rect);
+        return drawSpectrum(canvas, rect, palette);
     default:
         return false;
     }

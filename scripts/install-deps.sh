@@ -9,7 +9,7 @@ test_packages=(
     googletest libgtest-dev libgmock-dev libbenchmark-dev libfftw3-dev
     g++-mingw-w64-x86-64-posix wine wine64
     pulseaudio pipewire wireplumber pipewire-pulse dbus dbus-daemon python3-dbusmock
-    sox xvfb xdotool imagemagick x11-utils
+    sox xvfb xdotool imagemagick x11-utils at-spi2-core python3-pyatspi strace
     dpkg-dev desktop-file-utils appstream lintian icoutils unzip wixl msitools
 )
 options=()

@@ -3,8 +3,9 @@
 //    before the paint coalescing into one
 //  - the background in the palette's button colour (the desktop's button face)
 //  - an accessible name per panel and the spectrum's peak label as its
-//    description, read when a screen reader asks: no event announces a
-//    change, so nothing speaks on its own while recording
+//    description; the level meter a progress bar whose value is the level in
+//    percent (0 to 100). All are read when a screen reader asks: no event
+//    announces a change, so nothing speaks on its own while recording
 #include "platform/linux/panel_widget.h"
 
 #include <QAccessible>
@@ -18,9 +19,10 @@
 
 namespace {
 
-class PanelAccessible final : public QAccessibleWidget {
+class PanelAccessible : public QAccessibleWidget {
 public:
-    explicit PanelAccessible(PanelWidget* panel) : QAccessibleWidget(panel, QAccessible::Graphic) {}
+    explicit PanelAccessible(PanelWidget* panel, QAccessible::Role role = QAccessible::Graphic)
+        : QAccessibleWidget(panel, role) {}
 
     QString text(QAccessible::Text t) const override {
         if (t == QAccessible::Description) return static_cast<const PanelWidget*>(widget())->description();
@@ -28,9 +30,26 @@ public:
     }
 };
 
+// The level, computed when asked: no copy to keep up to date at each repaint.
+class LevelAccessible final : public PanelAccessible, public QAccessibleValueInterface {
+public:
+    explicit LevelAccessible(PanelWidget* panel) : PanelAccessible(panel, QAccessible::ProgressBar) {}
+
+    void* interface_cast(QAccessible::InterfaceType type) override {
+        return type == QAccessible::ValueInterface ? static_cast<QAccessibleValueInterface*>(this)
+                                                   : PanelAccessible::interface_cast(type);
+    }
+    QVariant currentValue() const override { return levelPercent(); }
+    void setCurrentValue(const QVariant&) override {}  // shown, never set
+    QVariant maximumValue() const override { return 100; }
+    QVariant minimumValue() const override { return 0; }
+    QVariant minimumStepSize() const override { return 1; }
+};
+
 QAccessibleInterface* panelAccessible(const QString&, QObject* object) {
     auto* panel = dynamic_cast<PanelWidget*>(object);
-    return panel ? new PanelAccessible(panel) : nullptr;
+    if (!panel) return nullptr;
+    return panel->controlId() == IDC_VOLUME_METER ? new LevelAccessible(panel) : new PanelAccessible(panel);
 }
 
 const wchar_t* panelName(int controlId) {

@@ -1,7 +1,8 @@
 #pragma once
 // Implemented features: an owner-drawn panel that repaints itself completely
 // through the core's panel drawing on every paint event, and tells screen
-// readers its name and, for the spectrum, the peak label it shows.
+// readers its name, for the spectrum the peak label it shows and for the
+// level meter the level in percent.
 #include <QString>
 #include <QWidget>
 
@@ -14,6 +15,7 @@ public:
     // spectrum shows, read when asked; empty for the other panels and while
     // the spectrum shows nothing. Window thread only.
     QString description() const;
+    int controlId() const { return controlId_; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;

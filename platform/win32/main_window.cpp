@@ -8,6 +8,7 @@
 #include "app/commands.h"
 #include "app/window_layout.h"
 #include "base/messages.h"
+#include "panel_palette.h"
 #include "panels/panels.h"
 #include "resource_ids.h"
 #include "save_dialog.h"
@@ -20,6 +21,9 @@ namespace {
 constexpr wchar_t WINDOW_CLASS_NAME[] = L"QuorvelApp";
 // Shown by the system beside the program while a take keeps it from shutting down.
 constexpr wchar_t SHUTDOWN_BLOCK_REASON[] = L"Saving the take";
+// The timer that gives the level's value to screen readers at most four times a second.
+constexpr UINT_PTR LEVEL_VALUE_TIMER = 1;
+constexpr UINT LEVEL_VALUE_PERIOD_MS = 250;
 
 // The text of a child control: the layout's for the buttons and the status
 // line; a panel's is never drawn and serves as its name for screen readers.
@@ -96,9 +100,14 @@ LRESULT MainWindow::handleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_CREATE:
         createControls();
+        palette_ = currentPanelPalette();
+        levelAnnotation_.setRole(hwndVolumeMeter, ROLE_SYSTEM_PROGRESSBAR);
+        publishLevelValue();
         return 0;
     case WM_DESTROY:
-        spectrumDescription_.clear(hwndSpectrum);
+        KillTimer(window_, LEVEL_VALUE_TIMER);
+        levelAnnotation_.clear(hwndVolumeMeter);
+        spectrumAnnotation_.clear(hwndSpectrum);
         onDestroy();
         PostQuitMessage(0);
         return 0;
@@ -111,6 +120,10 @@ LRESULT MainWindow::handleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_ENDSESSION:
         // The process may end as soon as this returns: the take's file is finished first.
         if (wParam != FALSE) onEndSession(*this);
+        // An installer or an update (the Restart Manager) ends this program
+        // alone, and the session goes on: the program closes itself, as after
+        // the user's close, and exits 0.
+        if (wParam != FALSE && (lParam & ENDSESSION_CLOSEAPP) != 0) DestroyWindow(window_);
         return 0;
     case WM_APP_END_SESSION:
         onEndSession(*this);
@@ -128,16 +141,33 @@ LRESULT MainWindow::handleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         const int controlId = static_cast<int>(wParam);
         const bool panel =
             controlId == IDC_VOLUME_METER || controlId == IDC_WAVEFORM || controlId == IDC_SPECTRUM;
-        return panel && panelBuffer_.paint(controlId, *reinterpret_cast<const DRAWITEMSTRUCT*>(lParam))
+        return panel && panelBuffer_.paint(controlId, *reinterpret_cast<const DRAWITEMSTRUCT*>(lParam),
+                                           palette_)
                    ? TRUE
                    : FALSE;
     }
     case WM_COMMAND:
         onCommand(*this, LOWORD(wParam));
         return 0;
+    case WM_SYSCOLORCHANGE:
+        updatePalette();
+        break;
+    case WM_SETTINGCHANGE:
+        if (wParam == SPI_SETHIGHCONTRAST) updatePalette();
+        break;
+    case WM_TIMER:
+        if (wParam != LEVEL_VALUE_TIMER) break;
+        KillTimer(window_, LEVEL_VALUE_TIMER);
+        levelValueDue_ = false;
+        publishLevelValue();
+        return 0;
     default:
         if (message >= WM_APP && onAppMessage(*this, message)) {
-            if (message == WM_APP_UPDATE_SPECTRUM) spectrumDescription_.set(hwndSpectrum, peakLabel());
+            if (message == WM_APP_UPDATE_SPECTRUM)
+                spectrumAnnotation_.setText(hwndSpectrum, PROPID_ACC_DESCRIPTION, peakLabel());
+            // The level changes with every packet: its value follows a little later, in one step.
+            if (message == WM_APP_UPDATE_VISUALS && !levelValueDue_)
+                levelValueDue_ = SetTimer(window_, LEVEL_VALUE_TIMER, LEVEL_VALUE_PERIOD_MS, nullptr) != 0;
             return 0;
         }
         break;
@@ -174,6 +204,15 @@ void MainWindow::createControls() {
             break;
         }
     }
+}
+
+void MainWindow::updatePalette() {
+    palette_ = currentPanelPalette();
+    for (const int panel : {IDC_VOLUME_METER, IDC_WAVEFORM, IDC_SPECTRUM}) invalidatePanel(panel);
+}
+
+void MainWindow::publishLevelValue() {
+    levelAnnotation_.setText(hwndVolumeMeter, PROPID_ACC_VALUE, std::to_wstring(levelPercent()) + L"%");
 }
 
 HWND MainWindow::control(int controlId) const {

@@ -3,7 +3,13 @@
 // - window class "QuorvelApp" and the fixed-size main window: two buttons, the
 //   status line and three owner-drawn panels named for screen readers
 // - WndProc: create, destroy, close, owner draw, commands, the WM_APP_*
-//   messages and the end of the session (WM_QUERYENDSESSION, WM_ENDSESSION)
+//   messages and the end of the session (WM_QUERYENDSESSION, WM_ENDSESSION;
+//   closed after the take when an installer or an update asks, ENDSESSION_CLOSEAPP)
+// - the panels in the system's colours while high contrast is on, following
+//   every change of the setting
+// - for screen readers: the level meter as a progress bar whose value is the
+//   level in percent, refreshed at most every 250 ms; the spectrum's peak
+//   label as its description
 // - keyboard: both buttons are tab stops; the focus starts on Start and goes
 //   back to the last focused button whenever the window is active again
 // - the core's WindowPort: posting from any thread, boxes, Save As, status,
@@ -13,7 +19,7 @@
 
 #include <string>
 
-#include "accessible_description.h"
+#include "accessible_annotation.h"
 #include "base/window_port.h"
 #include "panel_buffer.h"
 
@@ -54,6 +60,10 @@ private:
     static LRESULT CALLBACK WndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT handleMessage(UINT message, WPARAM wParam, LPARAM lParam);
     void createControls();
+    // The palette for the current colour setting, and the panels repainted in it.
+    void updatePalette();
+    // The level meter's value for screen readers, "0%" to "100%".
+    void publishLevelValue();
     // The child control with this id (IDC_STATUS for the status line), or null.
     HWND control(int controlId) const;
 
@@ -71,5 +81,9 @@ private:
     // The button that had the focus when the window was last deactivated.
     HWND lastFocus_ = nullptr;
     PanelBuffer panelBuffer_;
-    AccessibleDescription spectrumDescription_;
+    PanelPalette palette_ = DEFAULT_PANEL_PALETTE;
+    AccessibleAnnotation levelAnnotation_;
+    AccessibleAnnotation spectrumAnnotation_;
+    // Set from a level change until the level's value is next given to screen readers.
+    bool levelValueDue_ = false;
 };

@@ -3,11 +3,20 @@
 #include <algorithm>
 
 #include "gdi_canvas.h"
-#include "panels/panels.h"
+
+namespace {
+
+// A palette's own background also fills the gaps of a dotted line.
+void setGapColor(HDC dc, const PanelPalette& palette) {
+    if (palette.background)
+        SetBkColor(dc, RGB(palette.background->r, palette.background->g, palette.background->b));
+}
+
+}  // namespace
 
 PanelBuffer::~PanelBuffer() { release(); }
 
-bool PanelBuffer::paint(int controlId, const DRAWITEMSTRUCT& item) {
+bool PanelBuffer::paint(int controlId, const DRAWITEMSTRUCT& item, const PanelPalette& palette) {
     const RECT& area = item.rcItem;
     const int width = area.right - area.left;
     const int height = area.bottom - area.top;
@@ -16,9 +25,10 @@ bool PanelBuffer::paint(int controlId, const DRAWITEMSTRUCT& item) {
     if (!reserve(item.hDC, width, height)) {
         // Straight onto the screen then, with the context restored after.
         const int saved = SaveDC(item.hDC);
+        setGapColor(item.hDC, palette);
         {
             GdiCanvas canvas(item.hDC);
-            drawn = drawPanel(controlId, canvas, rect);
+            drawn = drawPanel(controlId, canvas, rect, palette);
         }
         RestoreDC(item.hDC, saved);
         return drawn;
@@ -29,10 +39,11 @@ bool PanelBuffer::paint(int controlId, const DRAWITEMSTRUCT& item) {
     SetBkMode(dc_, GetBkMode(item.hDC));
     SetBkColor(dc_, GetBkColor(item.hDC));
     SetTextColor(dc_, GetTextColor(item.hDC));
+    setGapColor(dc_, palette);
     SetWindowOrgEx(dc_, area.left, area.top, nullptr);
     {
         GdiCanvas canvas(dc_);
-        drawn = drawPanel(controlId, canvas, rect);
+        drawn = drawPanel(controlId, canvas, rect, palette);
     }
     BitBlt(item.hDC, area.left, area.top, width, height, dc_, area.left, area.top, SRCCOPY);
     SelectObject(dc_, font);

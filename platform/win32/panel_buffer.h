@@ -4,6 +4,8 @@
 //   with one BitBlt, so that a repaint never shows a half-drawn panel
 #include <windows.h>
 
+#include "panels/panels.h"
+
 // Keeps one memory device context and a bitmap as large as the largest panel
 // painted so far, for the window's lifetime. Window thread only.
 class PanelBuffer {
@@ -13,9 +15,9 @@ public:
     PanelBuffer(const PanelBuffer&) = delete;
     PanelBuffer& operator=(const PanelBuffer&) = delete;
 
-    // Draws the panel `controlId` for WM_DRAWITEM and returns what the
-    // panel's drawing returned. item.hDC is left as it came.
-    bool paint(int controlId, const DRAWITEMSTRUCT& item);
+    // Draws the panel `controlId` for WM_DRAWITEM in `palette`'s colours and
+    // returns what the panel's drawing returned. item.hDC is left as it came.
+    bool paint(int controlId, const DRAWITEMSTRUCT& item, const PanelPalette& palette);
 
 private:
     // A bitmap of at least this size, compatible with `screen`; false if

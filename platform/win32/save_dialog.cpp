@@ -34,7 +34,12 @@ std::wstring browseSavePath(HWND owner) {
     dialog.nFilterIndex = 0;
     dialog.lpstrFile = fileName.data();
     dialog.nMaxFile = PATH_BUFFER_LENGTH;
-    dialog.Flags = OFN_OVERWRITEPROMPT;
+    // A name typed without an extension gets ".wav" whichever type is chosen:
+    // "All files" has no extension of its own to give it.
+    dialog.lpstrDefExt = L"wav";
+    // The folder browsed to stays the dialog's: the process's current
+    // directory would otherwise keep it open (and undeletable) until exit.
+    dialog.Flags = OFN_OVERWRITEPROMPT | OFN_NOCHANGEDIR;
 
     if (GetSaveFileNameW(&dialog) != 0) return std::wstring(fileName.data());
     // Zero for a cancel; any other code is a failure the user must hear of.
