@@ -9,6 +9,7 @@
 #include <QIcon>
 
 #include <cstdio>
+#include <sys/prctl.h>
 
 #include "app/commands.h"
 #include "base/shared_state.h"
@@ -34,7 +35,12 @@ int main(int argc, char* argv[]) {
         QIcon::fromTheme(QStringLiteral(QUORVEL_APP_ID), QIcon(QStringLiteral(":/quorvel-256.png"))));
     // The window decides when the program ends (after the last take is written).
     QApplication::setQuitOnLastWindowClosed(false);
-    captureSourceFactory = makePulseCaptureSource;
+    captureSourceFactory = [] {
+        // Called on the thread that captures and writes the take: named, so
+        // that top, perf and strace tell it from the window's.
+        prctl(PR_SET_NAME, "quorvel-capture");
+        return makePulseCaptureSource();
+    };
     openOutputFile = openSystemOutputFile;
 
     MainWindow window;

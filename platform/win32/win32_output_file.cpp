@@ -96,15 +96,17 @@ public:
                    : errorOf(GetLastError());
     }
 
-    // Nobody can delete or rename the file while this handle is open; what
-    // is left is its drive or share going away, which fails the handle.
+    // Nobody can delete or rename the file through Windows while this handle
+    // is open; what is left is its drive or share going away, which fails the
+    // handle, and a file system below Windows' own (a share's server, Wine's
+    // host) removing it, which leaves the path naming something else.
     FileError check() override {
         FILE_STANDARD_INFO info{};
         if (!GetFileInformationByHandleEx(file_, FileStandardInfo, &info, sizeof(info))) {
             const FileError error = errorOf(GetLastError());
             return error == FileError::Failed ? FileError::Gone : error;
         }
-        return info.DeletePending ? FileError::Gone : FileError::None;
+        return info.DeletePending || !namedBy(path_) ? FileError::Gone : FileError::None;
     }
 
     bool namedBy(const std::filesystem::path& path) override {

@@ -169,8 +169,8 @@ class Program:
     def spell(self, path):
         return str(path) if self.kind == "linux" else "Z:" + str(path).replace("/", "\\")
 
-    def launch(self, name, server):
-        env = dict(os.environ, PULSE_SERVER=server, QT_QPA_PLATFORM="xcb", QT_PLUGIN_PATH=str(self.helper),
+    def launch(self, name, server, **settings):
+        env = dict(os.environ, **settings, PULSE_SERVER=server, QT_QPA_PLATFORM="xcb", QT_PLUGIN_PATH=str(self.helper),
                    QT_QPA_GENERIC_PLUGINS="quorveltexts", QUORVEL_TEXTS=str(self.work / "texts"),
                    # No session bus: none is launched for the X display and left behind.
                    DBUS_SESSION_BUS_ADDRESS=f"unix:path={self.work}/no-bus")
@@ -337,27 +337,69 @@ def close_during_take(p, work, sound):
 
 
 def full_disk(p, work, sound):
-    # A take the disk cannot hold stays in memory until the user saves it elsewhere; no broken file stays.
+    # A take the disk cannot hold goes on in memory; what the disk took stays a valid WAV of the take's start
+    # until the whole take is safe elsewhere: saved where the user says after Stop, or, when the session ends
+    # first (SIGTERM; under Wine a logoff while the user is asked), beside the home folder on another disk.
     (full := work / "full").mkdir()
     if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=300k", "tmpfs", full], capture_output=True).returncode:
         skipped.append("full_disk: no tmpfs can be mounted here")
         return print("SKIPPED:", skipped[-1])
+    (home := work / "home").mkdir()
     try:
-        if p.save_as(full / "take.wav") and p.wait_status("Recording..."):
+        for ending in ("Stop", "SIGTERM" if p.kind == "linux" else "end-session"):
+            if ending != "Stop" and (p.close() or not p.launch(f"full_disk-{ending}", sound.address, HOME=str(home))):
+                return
+            if not (p.save_as(take := full / f"{ending}.wav") and p.wait_status("Recording...")):
+                continue
             began = time.monotonic()
             # 192 KB a second: the disk is full within two seconds, and the take goes on.
-            p.wait_status(f"Recording... could not write {p.spell(full / 'take.wav')}: the take is kept in memory", 10)
+            trouble = f"Recording... could not write {p.spell(take)}: the take is kept in memory, {p.spell(take)} keeps its first "
+            kept = lambda: re.search(r"keeps its first (\d+\.\d) s$", p.status())
+            check(wait(lambda: kept() and shows(p.status(), trouble + kept()[1] + " s"), 10), f"status {p.status()!r}")
+            p.judge(take, 0.2, time.monotonic() - began + 1)  # what the disk took
             time.sleep(1)
-            p.click(STOP)
+            if ending == "SIGTERM":
+                p.process.send_signal(signal.SIGTERM)
+            else:
+                p.click(STOP)
             recorded = time.monotonic() - began
-            if check(box := find("Take not saved"), "no box offers to save the take elsewhere"):
+            if ending == "SIGTERM" or not check(box := find("Take not saved"), "no box offers to save elsewhere"):
+                pass
+            elif ending == "end-session":
+                run("wine", "wineboot", "--end-session")
+            else:
                 dismiss(box, "Take not saved", "Return")  # saving elsewhere is the default
                 if p.save_as(good := work / "good.wav", start=False):
                     p.wait_status("Saved to: " + p.spell(good))
-                    p.judge(good, recorded - 0.5, recorded + 2)
-        check(not os.listdir(full), f"left on the full disk: {os.listdir(full)}")
+            if ending != "Stop":
+                check(wait(lambda: p.process.poll() is not None, 20), f"{ending} did not end the program")
+                check(ending != "SIGTERM" or p.process.returncode == 0, f"exit code {p.process.returncode}")
+                profile = home if p.kind == "linux" else Path(os.environ["WINEPREFIX"], "drive_c/users")
+                good = next(profile.rglob(f"{ending}.recovered*.wav"), home / "no recovered take")
+            p.judge(good, recorded - 1.5, recorded + 2.5)
+            good.unlink(missing_ok=True)
+            check(not os.listdir(full), f"left on the full disk after {ending}: {os.listdir(full)}")
     finally:
         subprocess.run(["umount", "--lazy", full])
+
+
+def file_goes(p, work, sound):
+    # The take's folder deleted halfway (a user tidying up), then in a second take the file alone: the status
+    # says so at once, the take goes on in memory, and after Stop the whole take is saved where the user says.
+    for n, remove in enumerate((lambda take: shutil.rmtree(take.parent), lambda take: take.unlink())):
+        (work / f"takes{n}").mkdir()
+        if p.save_as(take := work / f"takes{n}" / "take.wav") and p.wait_status("Recording..."):
+            began = time.monotonic()
+            time.sleep(1.5)
+            remove(take)
+            p.wait_status(f"Recording... {p.spell(take)} was deleted or moved: the take is kept in memory", 5)
+            p.click(STOP)
+            recorded = time.monotonic() - began
+            if check(box := find("Take not saved"), "no box offers to save the take elsewhere"):
+                dismiss(box, "Take not saved", "Return")
+                if p.save_as(good := work / f"good{n}.wav", start=False):
+                    p.wait_status("Saved to: " + p.spell(good))
+                    p.judge(good, recorded - 1.5, recorded + 2.5)
 
 
 def ends_of_takes(p, work, sound):
@@ -455,17 +497,25 @@ def server_restarted(p, work, sound):
 
 
 def held_up(p, work, sound):
-    # A program held up for 3 s (a slow disk) loses nothing: the server keeps 5 s of input for it. Held up
-    # for 8 s it loses input: the take says so once, and the tone jumps there.
+    # The thread that writes the take held 3 s in one write (a slow USB stick, the kernel throttling a large
+    # copy) loses nothing: the server keeps 5 s of input for it. Held 8 s it loses input: the take says so
+    # once, and the tone jumps there. Then the server hangs: that does not hold the take's end up.
+    if not shutil.which("strace"):
+        skipped.append("held_up: strace is not installed")
+        return print("SKIPPED:", skipped[-1])
     began = time.monotonic()
     if p.save_as(take := work / "held.wav") and p.wait_status("Recording..."):
+        tasks = Path(f"/proc/{p.process.pid}/task")
+        tid = next((t.name for t in tasks.iterdir() if (t / "comm").read_text().strip() == "quorvel-capture"), "")
         for held in (3, 8):
             time.sleep(1.5)  # a loss is told once the program has caught up
-            p.process.send_signal(signal.SIGSTOP)
-            time.sleep(held)
-            p.process.send_signal(signal.SIGCONT)
+            # The next write, due within a second, is held.
+            tracer = subprocess.run(["timeout", "-s", "INT", str(held + 1.5), "strace", "-qq", "-p", tid, "-e",
+                                     "trace=pwrite64", "-e", f"inject=pwrite64:delay_enter={held * 1000000}:when=1"],
+                                    capture_output=True, text=True)
+            check("pwrite64" in tracer.stderr, f"no write held: {tracer.stderr[-300:]!r}")
         time.sleep(1.5)
-        sound.servers[-1].send_signal(signal.SIGSTOP)  # a server that hangs does not hold the take's end up
+        sound.servers[-1].send_signal(signal.SIGSTOP)
         p.click(STOP)
         p.wait_status(f"Saved to: {p.spell(take)} (1 gap in the input)", 3)
         sound.servers[-1].send_signal(signal.SIGCONT)
@@ -516,8 +566,8 @@ def devices_go(p, work, sound):
         time.sleep(1.5)
         pactl("unload-module", modules["mic2"])  # the sinks' monitors are left
         p.wait_status(RECONNECTING, 5)
-        check(wait(lambda: p.status().startswith("Saved to: ") and "was lost" in p.status(), 20),
-              f"status {p.status()!r}, not the device lost")
+        p.wait_status(f"Saved to: {p.spell(take)} (the audio device \"{names['mic2']}\" was lost: recording stopped; "
+                      "no audio capture device is connected)", 20)
         check(tones(take) == [440], f"{take.name}: tones {tones(take)}, not 440 Hz alone")
 
 
@@ -569,7 +619,7 @@ def main():
     scenarios = [(complete_take, ()), (keys_then_unwritable, ()), (close_during_take, close_sink), (full_disk, ()),
                  (no_sound_server, None), (server_killed, ())]
     if kind == "linux":
-        scenarios += [(server_restarted, ()), (held_up, ()), (devices_go, ())]
+        scenarios += [(file_goes, ()), (server_restarted, ()), (held_up, ()), (devices_go, ())]
         scenarios += on_pipewire((complete_take, ()), (close_during_take, close_sink), (server_restarted, ()),
                                  (held_up, ()), (devices_go, ()))
     scenarios += [(ends_of_takes, ())]
