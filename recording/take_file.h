@@ -16,6 +16,7 @@
 // 4,294,967,295 bytes, the largest file FAT32 (most USB sticks) can hold; an
 // odd last sample is never written, since takes end on whole frames.
 constexpr uint64_t MAX_TAKE_SAMPLES = (0xFFFFFFFFull - 44) / 2;
+static_assert(44 + MAX_TAKE_SAMPLES * 2 <= 0xFFFFFFFFull && MAX_TAKE_SAMPLES * 2 + 36 <= 0xFFFFFFFFull);
 
 // A whole take written at once (saved elsewhere, recovered) rewrites its
 // header after every stretch of this many bytes, so that a program killed

@@ -27,6 +27,7 @@
 #include <string>
 
 #include "platform/linux/input_loss_watch.h"
+#include "recording/text_encoding.h"
 
 namespace {
 
@@ -75,34 +76,6 @@ struct DefaultSource {
     std::string description;
     bool monitor = false;
 };
-
-// The server's UTF-8 as wide characters, one code point each (wchar_t is 32
-// bits here); what is not UTF-8 becomes U+FFFD.
-std::wstring wideFromUtf8(const std::string& text) {
-    std::wstring wide;
-    for (size_t i = 0; i < text.size();) {
-        const auto lead = static_cast<unsigned char>(text[i]);
-        const size_t length = lead < 0x80           ? 1
-                              : (lead >> 5) == 0x6  ? 2
-                              : (lead >> 4) == 0xE  ? 3
-                              : (lead >> 3) == 0x1E ? 4
-                                                    : 0;
-        uint32_t codePoint = length == 1 ? lead : lead & (0x7F >> length);
-        bool valid = length != 0 && i + length <= text.size();
-        for (size_t k = 1; valid && k < length; ++k) {
-            const auto next = static_cast<unsigned char>(text[i + k]);
-            valid = (next >> 6) == 0x2;
-            codePoint = codePoint << 6 | (next & 0x3F);
-        }
-        // Overlong forms, surrogates and what lies beyond Unicode are no characters.
-        constexpr uint32_t SMALLEST[] = {0, 0, 0x80, 0x800, 0x10000};
-        valid = valid && codePoint >= SMALLEST[length] && codePoint <= 0x10FFFF &&
-                (codePoint < 0xD800 || codePoint > 0xDFFF);
-        wide += valid ? static_cast<wchar_t>(codePoint) : L'\uFFFD';
-        i += valid ? length : 1;
-    }
-    return wide;
-}
 
 void onServerInfo(pa_context*, const pa_server_info* info, void* userdata) {
     auto* query = static_cast<DefaultSource*>(userdata);
@@ -191,7 +164,7 @@ public:
 
         lossWatch_.emplace(Clock::now(), streamSpec.rate);
         format = {streamSpec.rate, streamSpec.channels, SampleType::Float32};
-        device = {source.name, wideFromUtf8(source.description), source.monitor};
+        device = {source.name, s2ws(source.description), source.monitor};
         return OpenResult::Opened;
     }
 

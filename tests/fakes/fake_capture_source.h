@@ -18,15 +18,16 @@ struct FakePacket {
     bool silent = false, gap = false;
     bool lost = false;   // not a packet: the device goes away here
     int quietPolls = 0;  // polls that find nothing (5 ms each) before this packet comes
+    uint32_t hole = 0;   // not data: the server skipped this many frames
 };
 
 // A packet as the device hands it over: the samples' bytes.
 template <typename Sample>
 FakePacket packetOf(const std::vector<Sample>& samples, bool silent = false, bool gap = false) {
     const auto* bytes = reinterpret_cast<const uint8_t*>(samples.data());
-    return {std::vector<uint8_t>(bytes, bytes + samples.size() * sizeof(Sample)), silent, gap, false, 0};
+    return {std::vector<uint8_t>(bytes, bytes + samples.size() * sizeof(Sample)), silent, gap, false, 0, 0};
 }
-inline const FakePacket DEVICE_LOST{{}, false, false, true, 0};
+inline const FakePacket DEVICE_LOST{{}, false, false, true, 0, 0};
 // The same packet, after `seconds` of nothing.
 inline FakePacket after(double seconds, FakePacket packet) {
     packet.quietPolls = static_cast<int>(seconds * 200);
@@ -91,7 +92,8 @@ public:
         // A silent packet's bytes are noise: only the flag says silence.
         if (next.silent) std::fill(next.bytes.begin(), next.bytes.end(), uint8_t{0x5A});
         lent_ = true;
-        packet = {next.bytes.data(), framesIn(next), next.silent, next.gap};
+        packet = {next.hole ? nullptr : next.bytes.data(), framesIn(next), next.silent || next.hole,
+                  next.gap};
         return PacketResult::Taken;
     }
     void releasePacket() override {
@@ -104,6 +106,7 @@ public:
 
 private:
     uint32_t framesIn(const FakePacket& packet) const {
+        if (packet.hole) return packet.hole;
         return static_cast<uint32_t>(packet.bytes.size() /
                                      (stream_.channels * bytesPerSample(stream_.sampleType)));
     }

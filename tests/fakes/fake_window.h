@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <vector>
@@ -32,6 +33,7 @@ public:
     // Each dialog takes the next answer; the last one stays for all later dialogs.
     std::wstring browseSavePath() override {
         ++dialogCount;
+        if (duringDialog) std::exchange(duringDialog, nullptr)();
         std::wstring answer = dialogAnswers.front();
         if (dialogAnswers.size() > 1) dialogAnswers.pop_front();
         return answer;
@@ -64,6 +66,7 @@ public:
     std::map<int, bool> buttons;  // the last enabled state asked for, by control id
     int destroyCount = 0, dialogCount = 0;
     std::deque<std::wstring> dialogAnswers{L"take.wav"};
+    std::function<void()> duringDialog;  // what comes while the next dialog is open
     std::deque<bool> yesNoAnswers;
     std::vector<bool> yesDefaults;  // of each question, in turn
     std::vector<bool> unsaved;      // each change of setTakeUnsaved, in turn

@@ -150,7 +150,11 @@ TEST_F(Commands, CancelOrAThreadTheSystemRefusesLeavesStartAsItWasAndCloseIsImme
         EXPECT_EQ(window.status, refused ? THREAD_REFUSED_TEXT : L"");
         EXPECT_TRUE(window.unsaved.empty());
     }
-    onCloseRequest(window);
+    // A close that comes while the Save As dialog is open is honoured, and no take starts after it.
+    window.dialogAnswers = {L"take.wav"};
+    window.duringDialog = [this] { onCloseRequest(window); };
+    onCommand(window, IDC_START);
+    EXPECT_FALSE(isRecording || recordingThreadActive || recordingThread.joinable());
     EXPECT_EQ(window.destroyCount, 1);
 }
 

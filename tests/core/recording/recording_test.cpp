@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -162,11 +164,12 @@ TEST(Take, TheFileGrowsWithTheTakeAndWhatAFailedWriteLeftIsKeptUntilTheTakeIsSaf
         failingDisk = {"failing", c.room, c.failure, c.goneAt, 0, ""};
         FakeDevice device;
         device.format.sampleType = SampleType::Int16;
-        // Three bursts a little more than a second apart: the file is brought up to date between them.
+        // Three bursts a little more than a second apart: the file is brought up to date between them
+        // (a disk full from the start has nothing to wait for).
         std::vector<int16_t> samples;
         for (const double pause : {0.0, 1.1, 1.1}) {
             const auto value = static_cast<int16_t>(1000 * (samples.size() / 2 + 1));
-            device.packets.push_back(after(pause, packetOf<int16_t>({value, 0})));
+            device.packets.push_back(after(c.room ? pause : 0, packetOf<int16_t>({value, 0})));
             samples.insert(samples.end(), {value, 0});
         }
         FakeWindow window;
@@ -182,7 +185,9 @@ TEST(Take, TheFileGrowsWithTheTakeAndWhatAFailedWriteLeftIsKeptUntilTheTakeIsSaf
             onAppMessage(window, WM_APP_WRITE_FAILED);
             EXPECT_EQ(window.status, c.status);
             if (c.goneAt == 0) {
-                EXPECT_EQ(fileBytes("failing/take.wav"), c.room ? takeFile(2, c.kept) : "") << std::filesystem::file_size("failing/take.wav") << " " << std::ifstream("failing/take.wav", std::ios::binary).is_open();
+                EXPECT_EQ(fileBytes("failing/take.wav"), c.room ? takeFile(2, c.kept) : "")
+                    << std::filesystem::file_size("failing/take.wav") << " "
+                    << std::ifstream("failing/take.wav", std::ios::binary).is_open();
             }
             failingDisk.room = UINT64_MAX;  // room is made
             // The window asks, as the user answers, until the take is saved or let go.
@@ -202,6 +207,25 @@ TEST(Take, TheFileGrowsWithTheTakeAndWhatAFailedWriteLeftIsKeptUntilTheTakeIsSaf
         EXPECT_EQ(std::filesystem::exists("failing/take.wav"), kept && savedTo == disk);
         EXPECT_EQ(takeEndStatus(), kept ? L"Saved to: " + savedTo : L"Take discarded: nothing saved");
     }
+}
+
+// The largest single allocation made while tracked.
+std::atomic<bool> trackAllocations{false};
+std::atomic<size_t> largestAllocation{0};
+
+TEST(Take, AHoleTheServerSkippedIsOneGapOfSilenceThatCostsATenthOfASecondOfMemoryAtATime) {
+    FakeDevice device;
+    FakePacket hole;
+    hole.hole = 30 * 48000;
+    device.packets = {packetOf<float>({0.5f, -0.5f}), hole, packetOf<float>({0.25f, 0.25f})};
+    trackAllocations = true;
+    record(device, L"take.wav", MAX_TAKE_SAMPLES, Take(9600));
+    trackAllocations = false;
+    EXPECT_LT(largestAllocation, 48000 * 2 * sizeof(int16_t));  // well under a second of the take
+    EXPECT_EQ(inputGaps, 1u);
+    std::vector<int16_t> samples(2 + 30 * 48000 * 2 + 2);
+    samples.front() = 16383, samples[1] = -16383, samples[samples.size() - 2] = samples.back() = 8191;
+    EXPECT_EQ(fileBytes(), takeFile(2, samples));
 }
 
 TEST(Take, EverySampleTypeIsConvertedAtItsExtremesAndChannelsFollowTheTake) {
@@ -372,3 +396,11 @@ TEST(LiveFeed, LevelHistoryAndTheNewestBlockForTheSpectrumEvery200Ms) {
 }
 
 }  // namespace
+
+void* operator new(size_t size) {
+    if (trackAllocations && size > largestAllocation) largestAllocation = size;
+    if (void* memory = std::malloc(size == 0 ? 1 : size)) return memory;
+    throw std::bad_alloc();
+}
+void operator delete(void* memory) noexcept { std::free(memory); }
+void operator delete(void* memory, size_t) noexcept { std::free(memory); }
