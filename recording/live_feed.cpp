@@ -1,6 +1,8 @@
 #include "recording/live_feed.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstddef>
 
 #include "base/shared_state.h"
 #include "spectrum/spectrum_worker.h"
@@ -56,11 +58,20 @@ void feedLiveAnalysis(const std::vector<int16_t>& packetSamples, int channels,
         // Held from the append to the hand-off so that no reader sees the
         // history between its append and its trim.
         std::lock_guard<std::mutex> lock(waveformMutex);
+        // Trimmed before it grows, and never longer than it is shown: however
+        // long a packet (a hole the server skipped), the history holds
+        // MAX_WAVEFORM_SIZE samples at most.
+        const size_t incoming = std::min(frames, MAX_WAVEFORM_SIZE);
+        const size_t excess = waveformBufferL.size() + incoming > MAX_WAVEFORM_SIZE
+                                  ? waveformBufferL.size() + incoming - MAX_WAVEFORM_SIZE
+                                  : 0;
+        waveformBufferL.erase(waveformBufferL.begin(),
+                              waveformBufferL.begin() + static_cast<std::ptrdiff_t>(excess));
+        if (waveformBufferL.capacity() < MAX_WAVEFORM_SIZE) waveformBufferL.reserve(MAX_WAVEFORM_SIZE);
         const size_t held = waveformBufferL.size();
-        waveformBufferL.resize(held + frames);
-        for (size_t f = 0; f < frames; ++f) waveformBufferL[held + f] = packetSamples[f * step];
-        if (waveformBufferL.size() > MAX_WAVEFORM_SIZE)
-            waveformBufferL.erase(waveformBufferL.begin(), waveformBufferL.end() - MAX_WAVEFORM_SIZE);
+        waveformBufferL.resize(held + incoming);
+        for (size_t f = 0; f < incoming; ++f)
+            waveformBufferL[held + f] = packetSamples[(frames - incoming + f) * step];
 
         if (waveformBufferL.size() >= FFT_SIZE && now - lastFFT >= FFT_INTERVAL) {
             std::vector<int16_t> block = takeSpareFftBlock();
