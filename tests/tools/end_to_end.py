@@ -481,7 +481,8 @@ def server_restarted(p, work, sound):
     # silence and counted as one gap.
     began = time.monotonic()
     if p.save_as(take := work / "restarted.wav") and p.wait_status("Recording..."):
-        time.sleep(1.5)
+        synced, written = after_a_write(take)
+        time.sleep(1)
         sound.kill()
         p.wait_status(RECONNECTING, 5)
         time.sleep(2)
@@ -491,7 +492,11 @@ def server_restarted(p, work, sound):
             return bytes(3 * sound.rate * sound.channels) in data and max(map(abs, array.array("h", data[-8000:]))) > 999
         if p.wait_status("Recording...") and check(wait(tone_back, 10, 0.5), "the tone did not come back"):
             p.click(STOP)
+            stopped = time.monotonic()
             p.wait_status(f"Saved to: {p.spell(take)} (1 gap in the input)")
+            # The outage's silence runs until the new stream's first sample: the take keeps wall-clock time.
+            length, wall = data_seconds(take, sound.rate, sound.channels), written + stopped - synced
+            check(abs(length - wall) <= 0.2, f"{take.name}: {length:.2f} s long, {wall:.2f} s by the wall clock")
         # The tone breaks where the server died and where it came back.
         p.judge(take, 3, time.monotonic() - began, sound.rate, sound.channels, jumps=2, silence=1.9)
 
