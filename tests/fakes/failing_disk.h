@@ -1,8 +1,8 @@
 #pragma once
 // The platform's real files, except in the folder a test names: there a file
 // takes `room` bytes and then refuses the rest of a write with `failure` (a
-// full disk, a size limit), or the file goes away (Gone) at the `goneAt`-th
-// write; a path named "read-only.wav" cannot be opened at all. Every header
+// full disk, a size limit); a path named "read-only.wav" cannot be opened at
+// all. Every header
 // written is checked against the samples before it: `faults` says where the
 // file would have lied.
 #include <cstring>
@@ -15,8 +15,6 @@ struct FailingDisk {
     std::filesystem::path folder = "failing";
     uint64_t room = UINT64_MAX;
     FileError failure = FileError::DiskFull;
-    int goneAt = 0;
-    int writes = 0;
     std::string faults;
 };
 inline FailingDisk failingDisk;
@@ -26,8 +24,6 @@ public:
     explicit FailingFile(std::unique_ptr<OutputFile> real) : real_(std::move(real)) {}
     FileError write(uint64_t offset, const void* data, size_t bytes) override {
         FailingDisk& disk = failingDisk;
-        if (++disk.writes == disk.goneAt) gone_ = true;
-        if (gone_) return FileError::Gone;
         const uint64_t fits = offset >= disk.room ? 0 : std::min<uint64_t>(bytes, disk.room - offset);
         if (fits != 0 && real_->write(offset, data, static_cast<size_t>(fits)) != FileError::None)
             return FileError::Failed;
@@ -44,15 +40,14 @@ public:
         end_ = size;
         return real_->truncate(size);
     }
-    FileError check() override { return gone_ ? FileError::Gone : real_->check(); }
+    FileError check() override { return real_->check(); }
     bool namedBy(const std::filesystem::path& path) override { return real_->namedBy(path); }
-    FileError close() override { return gone_ ? FileError::Gone : real_->close(); }
+    FileError close() override { return real_->close(); }
     void remove() override { real_->remove(); }
 
 private:
     std::unique_ptr<OutputFile> real_;
     uint64_t end_ = 0;
-    bool gone_ = false;
 };
 
 inline std::unique_ptr<OutputFile> openOnFailingDisk(const std::filesystem::path& path, CreateMode mode,

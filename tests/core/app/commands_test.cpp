@@ -31,7 +31,7 @@ protected:
         std::filesystem::remove_all("documents");
         std::filesystem::create_directories("documents");
         openOutputFile = openOnFailingDisk;
-        failingDisk = {"full-disk", 0, FileError::DiskFull, 0, 0, ""};
+        failingDisk = {"full-disk", 0, FileError::DiskFull, ""};
     }
     void TearDown() override { onDestroy(); }
 
