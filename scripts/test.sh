@@ -4,29 +4,88 @@
 # Wine. Tests that need a sound server or a display get a private PulseAudio
 # server and an Xvfb display. Then builds the .deb and the Windows zip and
 # checks them. Finishes with the benchmark figures.
+#
+# The end-to-end tests spend most of their time waiting (on the program, its
+# sound servers, Wine), so the builds run one after another in the background,
+# below the tests' priority, and each configuration's tests start as soon as
+# its build is done. Every stream writes a log of its own in build/logs; they
+# are printed in the order above.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh || exit 1
 
 presets=(linux-debug linux-tsan linux-asan windows)
+# The configurations whose tests take longest are built first; the optimised
+# builds last, as only the packages and the benchmark wait for them.
+build_order=(linux-debug windows linux-tsan linux-asan linux-release linux-bench)
+logs=build/logs
+rm -rf "$logs"
+mkdir -p "$logs"
 passed=0
 failed=0
 skipped=0
 failures=()
 
+# Each background stream is a process group of its own, ended with the script.
+set -m
+trap 'for job in $(jobs -p); do kill -- -"$job" 2>/dev/null; done' EXIT
+
+await() {  # await FILE PID: until FILE exists or the process that makes it has gone
+    while [ ! -e "$1" ] && kill -0 "$2" 2>/dev/null; do sleep 1; done
+    [ -e "$1" ]
+}
+
+# A new Wine prefix takes half a minute to create: it is made while the Linux
+# program builds. The same prefix and settings as the windows test preset.
+(
+    export WINEPREFIX=$PWD/build/windows/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+    if [ ! -e "$WINEPREFIX/system.reg" ] && command -v wineboot >/dev/null; then
+        mkdir -p "$WINEPREFIX"
+        nice -n 19 wineboot -i
+        wineserver -w
+    fi
+    touch "$logs/wineprefix.done"
+) >"$logs/wineprefix.log" 2>&1 &
+wine_job=$!
+
+(
+    for preset in "${build_order[@]}"; do
+        nice -n 19 cmake --preset "$preset" >"$logs/build-$preset.log" 2>&1 &&
+            nice -n 19 cmake --build --preset "$preset" >>"$logs/build-$preset.log" 2>&1
+        echo $? >"$logs/build-$preset.status"
+    done
+) &
+build_job=$!
+
+built() {  # built PRESET: waits for the preset's build; true when it succeeded
+    await "$logs/build-$1.status" "$build_job" && [ "$(cat "$logs/build-$1.status")" = 0 ]
+}
+
+test_jobs=()
 for preset in "${presets[@]}"; do
+    (
+        if built "$preset"; then
+            [ "$preset" != windows ] || await "$logs/wineprefix.done" "$wine_job"
+            ctest --preset "$preset" >"build/$preset/ctest.log" 2>&1
+        fi
+        touch "$logs/ctest-$preset.done"
+    ) &
+    test_jobs+=($!)
+done
+
+for i in "${!presets[@]}"; do
+    preset=${presets[$i]}
     echo "=== $preset ==="
-    if ! cmake --preset "$preset" >"build-$preset.log" 2>&1 ||
-       ! cmake --build --preset "$preset" >>"build-$preset.log" 2>&1; then
-        cat "build-$preset.log"
+    if ! built "$preset"; then
+        cat "$logs/build-$preset.log"
         failed=$((failed + 1))
         failures+=("$preset: build")
         continue
     fi
-    rm -f "build-$preset.log"
     log="build/$preset/ctest.log"
-    ctest --preset "$preset" 2>&1 | tee "$log"
+    await "$logs/ctest-$preset.done" "${test_jobs[$i]}"
+    cat "$log"
     # ctest's own summary: "N% tests passed, F tests failed out of T"
     summary=$(grep -E 'tests passed, [0-9]+ tests? failed out of' "$log" | tail -n 1)
     if [ -z "$summary" ]; then
@@ -54,6 +113,7 @@ done
 echo "=== packages ==="
 # The .deb from the optimised Linux build, the zip from the Windows build above;
 # each check of tests/packaging/check_packages.sh counts as one test.
+built linux-release
 rm -rf build/packages
 if cmake --preset linux-release >build-packages.log 2>&1 &&
    cmake --build --preset linux-release >>build-packages.log 2>&1 &&
@@ -71,13 +131,14 @@ if cmake --preset linux-release >build-packages.log 2>&1 &&
     failed=$((failed + f))
     [ "$f" -eq 0 ] || failures+=("packages: $f failed")
 else
-    cat build-packages.log
+    cat "$logs/build-linux-release.log" build-packages.log
     failed=$((failed + 1))
     failures+=("packages: build")
 fi
 
 echo "=== benchmarks (figures, not tests) ==="
-if cmake --preset linux-bench >/dev/null && cmake --build --preset linux-bench >/dev/null; then
+# Run alone: the figures are only worth something on a quiet machine.
+if built linux-bench; then
     build/linux-bench/bench/spectrum_bench --benchmark_min_time=0.2 || true
 fi
 
