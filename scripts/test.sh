@@ -16,11 +16,15 @@ cd "$(dirname "$0")/.."
 scripts/install-deps.sh || exit 1
 
 presets=(linux-debug linux-tsan linux-asan windows)
-# The configurations whose tests take longest are built first; the optimised
-# builds last, as only the packages and the benchmark wait for them.
-build_order=(linux-debug windows linux-tsan linux-asan linux-release linux-bench)
+# Build steps, one after another: each configuration's end-to-end programs
+# first, so that its end-to-end test starts while the rest of it builds; the
+# configurations whose tests take longest first, the optimised builds last, as
+# only the packages and the benchmark wait for them.
+build_steps=(linux-debug:end_to_end_programs linux-debug windows:end_to_end_programs windows
+             linux-tsan:end_to_end_programs linux-tsan linux-asan:end_to_end_programs linux-asan
+             linux-release linux-bench)
 logs=build/logs
-rm -rf "$logs"
+rm -rf "$logs" build/*/ctest*.log
 mkdir -p "$logs"
 passed=0
 failed=0
@@ -36,7 +40,7 @@ await() {  # await FILE PID: until FILE exists or the process that makes it has 
     [ -e "$1" ]
 }
 
-# A new Wine prefix takes half a minute to create: it is made while the Linux
+# A new Wine prefix takes a while to create: it is made while the Linux
 # program builds. The same prefix and settings as the windows test preset.
 (
     export WINEPREFIX=$PWD/build/windows/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
@@ -49,49 +53,57 @@ await() {  # await FILE PID: until FILE exists or the process that makes it has 
 ) >"$logs/wineprefix.log" 2>&1 &
 wine_job=$!
 
+# Below the tests' priority: a build must not take the processor from a program under test.
 (
-    for preset in "${build_order[@]}"; do
-        nice -n 19 cmake --preset "$preset" >"$logs/build-$preset.log" 2>&1 &&
-            nice -n 19 cmake --build --preset "$preset" >>"$logs/build-$preset.log" 2>&1
-        echo $? >"$logs/build-$preset.status"
+    configured=" "
+    for step in "${build_steps[@]}"; do
+        preset=${step%%:*}
+        target=()
+        [ "$step" = "$preset" ] || target=(--target "${step#*:}")
+        if [[ "$configured" != *" $preset "* ]]; then
+            nice -n 19 cmake --preset "$preset" >"$logs/build-$preset.log" 2>&1
+            configured+="$preset "
+        fi
+        nice -n 19 cmake --build --preset "$preset" "${target[@]}" >>"$logs/build-$preset.log" 2>&1
+        echo $? >"$logs/build-${step/:/-}.status"
     done
 ) &
 build_job=$!
 
-built() {  # built PRESET: waits for the preset's build; true when it succeeded
-    await "$logs/build-$1.status" "$build_job" && [ "$(cat "$logs/build-$1.status")" = 0 ]
+built() {  # built PRESET [TARGET]: waits for that build step; true when it succeeded
+    local status=$logs/build-$1${2:+-$2}.status
+    await "$status" "$build_job" && [ "$(cat "$status")" = 0 ]
 }
 
+# Each configuration's tests: the end-to-end test, then the others once built,
+# beside it; under Wine after it, as its end of session reaches every program
+# in the prefix.
 test_jobs=()
 for preset in "${presets[@]}"; do
     (
-        if built "$preset"; then
+        if built "$preset" end_to_end_programs; then
             [ "$preset" != windows ] || await "$logs/wineprefix.done" "$wine_job"
-            ctest --preset "$preset" >"build/$preset/ctest.log" 2>&1
+            ctest --preset "$preset" -L end_to_end >"build/$preset/ctest-end_to_end.log" 2>&1 &
+            [ "$preset" != windows ] || wait
         fi
+        if built "$preset"; then
+            ctest --preset "$preset" -LE end_to_end >"build/$preset/ctest.log" 2>&1
+        fi
+        wait
         touch "$logs/ctest-$preset.done"
     ) &
     test_jobs+=($!)
 done
 
-for i in "${!presets[@]}"; do
-    preset=${presets[$i]}
-    echo "=== $preset ==="
-    if ! built "$preset"; then
-        cat "$logs/build-$preset.log"
-        failed=$((failed + 1))
-        failures+=("$preset: build")
-        continue
-    fi
-    log="build/$preset/ctest.log"
-    await "$logs/ctest-$preset.done" "${test_jobs[$i]}"
+count() {  # count PRESET LOG: prints one ctest run's output and counts its tests
+    local preset=$1 log=$2 summary f t s
     cat "$log"
     # ctest's own summary: "N% tests passed, F tests failed out of T"
     summary=$(grep -E 'tests passed, [0-9]+ tests? failed out of' "$log" | tail -n 1)
     if [ -z "$summary" ]; then
         failed=$((failed + 1))
         failures+=("$preset: no test summary")
-        continue
+        return
     fi
     f=$(sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\1/' <<<"$summary")
     t=$(sed -E 's/.* failed out of ([0-9]+).*/\1/' <<<"$summary")
@@ -108,12 +120,26 @@ for i in "${!presets[@]}"; do
         skipped=$((skipped + s))
     fi
     [ "$f" -eq 0 ] || failures+=("$preset: $f failed")
+}
+
+for i in "${!presets[@]}"; do
+    preset=${presets[$i]}
+    echo "=== $preset ==="
+    await "$logs/ctest-$preset.done" "${test_jobs[$i]}"
+    [ ! -e "build/$preset/ctest-end_to_end.log" ] || count "$preset" "build/$preset/ctest-end_to_end.log"
+    if ! built "$preset"; then
+        cat "$logs/build-$preset.log"
+        failed=$((failed + 1))
+        failures+=("$preset: build")
+        continue
+    fi
+    count "$preset" "build/$preset/ctest.log"
 done
 
 echo "=== packages ==="
 # The .deb from the optimised Linux build, the zip from the Windows build above;
 # each check of tests/packaging/check_packages.sh counts as one test.
-built linux-release
+built linux-release  # built in the background: two builds in one tree would collide
 rm -rf build/packages
 if cmake --preset linux-release >build-packages.log 2>&1 &&
    cmake --build --preset linux-release >>build-packages.log 2>&1 &&
@@ -131,7 +157,7 @@ if cmake --preset linux-release >build-packages.log 2>&1 &&
     failed=$((failed + f))
     [ "$f" -eq 0 ] || failures+=("packages: $f failed")
 else
-    cat "$logs/build-linux-release.log" build-packages.log
+    cat build-packages.log
     failed=$((failed + 1))
     failures+=("packages: build")
 fi
