@@ -7,9 +7,9 @@
 #
 # The end-to-end tests spend most of their time waiting (on the program, its
 # sound servers, Wine), so the builds run one after another in the background,
-# below the tests' priority, and each configuration's tests start as soon as
-# its build is done. Every stream writes a log of its own in build/logs; they
-# are printed in the order above.
+# below the tests' priority, and each configuration's end-to-end test starts
+# as soon as the programs it runs are built. Every stream writes a log of its
+# own in build/logs; they are printed in the order above.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
@@ -60,12 +60,13 @@ wine_job=$!
         preset=${step%%:*}
         target=()
         [ "$step" = "$preset" ] || target=(--target "${step#*:}")
-        if [[ "$configured" != *" $preset "* ]]; then
-            nice -n 19 cmake --preset "$preset" >"$logs/build-$preset.log" 2>&1
-            configured+="$preset "
+        status=1
+        if [[ "$configured" == *" $preset "* ]] ||
+           { nice -n 19 cmake --preset "$preset" >"$logs/build-$preset.log" 2>&1 && configured+="$preset "; }; then
+            nice -n 19 cmake --build --preset "$preset" "${target[@]}" >>"$logs/build-$preset.log" 2>&1
+            status=$?
         fi
-        nice -n 19 cmake --build --preset "$preset" "${target[@]}" >>"$logs/build-$preset.log" 2>&1
-        echo $? >"$logs/build-${step/:/-}.status"
+        echo "$status" >"$logs/build-${step/:/-}.status"
     done
 ) &
 build_job=$!
