@@ -7,11 +7,14 @@ run_packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-qpa-plugins libp
 test_packages=(
     "${run_packages[@]}" python3
     googletest libgtest-dev libgmock-dev libbenchmark-dev libfftw3-dev
-    g++-mingw-w64-x86-64-posix wine wine64
+    g++-mingw-w64-x86-64-posix wine wine64 fonts-wine fonts-liberation
     pulseaudio pipewire wireplumber pipewire-pulse dbus dbus-daemon python3-dbusmock
     sox xvfb xdotool imagemagick x11-utils at-spi2-core python3-pyatspi strace
     dpkg-dev desktop-file-utils appstream lintian icoutils unzip wixl msitools
 )
+# The tests take the packages with what they recommend: what a desktop has
+# (fonts above all, whose widths decide where a status line is cut), so that
+# the texts the tests read are laid out as a user sees them.
 options=()
 if [ "${1:-test}" = run ]; then
     packages=("${run_packages[@]}")

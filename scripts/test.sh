@@ -4,35 +4,107 @@
 # Wine. Tests that need a sound server or a display get a private PulseAudio
 # server and an Xvfb display. Then builds the .deb and the Windows zip and
 # checks them. Finishes with the benchmark figures.
+#
+# The end-to-end tests spend most of their time waiting (on the program, its
+# sound servers, Wine), so the builds run one after another in the background,
+# below the tests' priority, and each configuration's end-to-end test starts
+# as soon as the programs it runs are built. Every stream writes a log of its
+# own in build/logs; they are printed in the order above.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh || exit 1
 
 presets=(linux-debug linux-tsan linux-asan windows)
+# Build steps, one after another: each configuration's end-to-end programs
+# first, so that its end-to-end test starts while the rest of it builds; the
+# configurations whose tests take longest first, the optimised builds last, as
+# only the packages and the benchmark wait for them.
+build_steps=(linux-debug:end_to_end_programs linux-debug windows:end_to_end_programs windows
+             linux-tsan:end_to_end_programs linux-tsan linux-asan:end_to_end_programs linux-asan
+             linux-release linux-bench)
+logs=build/logs
+rm -rf "$logs" build/*/ctest*.log
+mkdir -p "$logs"
 passed=0
 failed=0
 skipped=0
 failures=()
 
-for preset in "${presets[@]}"; do
-    echo "=== $preset ==="
-    if ! cmake --preset "$preset" >"build-$preset.log" 2>&1 ||
-       ! cmake --build --preset "$preset" >>"build-$preset.log" 2>&1; then
-        cat "build-$preset.log"
-        failed=$((failed + 1))
-        failures+=("$preset: build")
-        continue
+# Each background stream is a process group of its own, ended with the script.
+set -m
+trap 'for job in $(jobs -p); do kill -- -"$job" 2>/dev/null; done' EXIT
+
+await() {  # await FILE PID: until FILE exists or the process that makes it has gone
+    while [ ! -e "$1" ] && kill -0 "$2" 2>/dev/null; do sleep 1; done
+    [ -e "$1" ]
+}
+
+# A new Wine prefix takes a while to create: it is made while the Linux
+# program builds. The same prefix and settings as the windows test preset.
+(
+    export WINEPREFIX=$PWD/build/windows/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+    if [ ! -e "$WINEPREFIX/system.reg" ] && command -v wineboot >/dev/null; then
+        mkdir -p "$WINEPREFIX"
+        nice -n 19 wineboot -i
+        wineserver -w
     fi
-    rm -f "build-$preset.log"
-    log="build/$preset/ctest.log"
-    ctest --preset "$preset" 2>&1 | tee "$log"
+    touch "$logs/wineprefix.done"
+) >"$logs/wineprefix.log" 2>&1 &
+wine_job=$!
+
+# Below the tests' priority: a build must not take the processor from a program under test.
+(
+    configured=" "
+    for step in "${build_steps[@]}"; do
+        preset=${step%%:*}
+        target=()
+        [ "$step" = "$preset" ] || target=(--target "${step#*:}")
+        status=1
+        if [[ "$configured" == *" $preset "* ]] ||
+           { nice -n 19 cmake --preset "$preset" >"$logs/build-$preset.log" 2>&1 && configured+="$preset "; }; then
+            nice -n 19 cmake --build --preset "$preset" "${target[@]}" >>"$logs/build-$preset.log" 2>&1
+            status=$?
+        fi
+        echo "$status" >"$logs/build-${step/:/-}.status"
+    done
+) &
+build_job=$!
+
+built() {  # built PRESET [TARGET]: waits for that build step; true when it succeeded
+    local status=$logs/build-$1${2:+-$2}.status
+    await "$status" "$build_job" && [ "$(cat "$status")" = 0 ]
+}
+
+# Each configuration's tests: the end-to-end test, then the others once built,
+# beside it; under Wine after it, as its end of session reaches every program
+# in the prefix.
+test_jobs=()
+for preset in "${presets[@]}"; do
+    (
+        if built "$preset" end_to_end_programs; then
+            [ "$preset" != windows ] || await "$logs/wineprefix.done" "$wine_job"
+            ctest --preset "$preset" -L end_to_end >"build/$preset/ctest-end_to_end.log" 2>&1 &
+            [ "$preset" != windows ] || wait
+        fi
+        if built "$preset"; then
+            ctest --preset "$preset" -LE end_to_end >"build/$preset/ctest.log" 2>&1
+        fi
+        wait
+        touch "$logs/ctest-$preset.done"
+    ) &
+    test_jobs+=($!)
+done
+
+count() {  # count PRESET LOG: prints one ctest run's output and counts its tests
+    local preset=$1 log=$2 summary f t s
+    cat "$log"
     # ctest's own summary: "N% tests passed, F tests failed out of T"
     summary=$(grep -E 'tests passed, [0-9]+ tests? failed out of' "$log" | tail -n 1)
     if [ -z "$summary" ]; then
         failed=$((failed + 1))
         failures+=("$preset: no test summary")
-        continue
+        return
     fi
     f=$(sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\1/' <<<"$summary")
     t=$(sed -E 's/.* failed out of ([0-9]+).*/\1/' <<<"$summary")
@@ -49,11 +121,26 @@ for preset in "${presets[@]}"; do
         skipped=$((skipped + s))
     fi
     [ "$f" -eq 0 ] || failures+=("$preset: $f failed")
+}
+
+for i in "${!presets[@]}"; do
+    preset=${presets[$i]}
+    echo "=== $preset ==="
+    await "$logs/ctest-$preset.done" "${test_jobs[$i]}"
+    [ ! -e "build/$preset/ctest-end_to_end.log" ] || count "$preset" "build/$preset/ctest-end_to_end.log"
+    if ! built "$preset"; then
+        cat "$logs/build-$preset.log"
+        failed=$((failed + 1))
+        failures+=("$preset: build")
+        continue
+    fi
+    count "$preset" "build/$preset/ctest.log"
 done
 
 echo "=== packages ==="
 # The .deb from the optimised Linux build, the zip and the MSI from the Windows
 # build above; each check of tests/packaging/check_packages.sh counts as one test.
+built linux-release  # built in the background: two builds in one tree would collide
 rm -rf build/packages
 if cmake --preset linux-release >build-packages.log 2>&1 &&
    cmake --build --preset linux-release >>build-packages.log 2>&1 &&
@@ -78,7 +165,8 @@ else
 fi
 
 echo "=== benchmarks (figures, not tests) ==="
-if cmake --preset linux-bench >/dev/null && cmake --build --preset linux-bench >/dev/null; then
+# Run alone: the figures are only worth something on a quiet machine.
+if built linux-bench; then
     build/linux-bench/bench/spectrum_bench --benchmark_min_time=0.2 || true
 fi
 

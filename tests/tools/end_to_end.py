@@ -327,7 +327,8 @@ def close_during_take(p, work, sound):
         time.sleep(2)
         if suspend := p.kind == "linux":  # a device that delivers nothing is reported, and then its return
             sound.suspend(True)  # a monitor is not suspended alone: the sink is
-            check(wait(lambda: p.status().startswith(STALLED), 10), f"status {p.status()!r} with the device suspended")
+            check(wait(lambda: any(shows(p.status(), f"{STALLED}{n} s") for n in range(2, 11)), 10),
+                  f"status {p.status()!r} with the device suspended")
             sound.suspend(False)
             p.wait_status("Recording...")
         # A suspended sink drops what it held: the tone jumps once. A stalled PipeWire server may leave a
