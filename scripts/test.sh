@@ -78,22 +78,32 @@ built() {  # built PRESET [TARGET]: waits for that build step; true when it succ
 
 # Each configuration's tests: the end-to-end test, then the others once built,
 # beside it; under Wine after it, as its end of session reaches every program
-# in the prefix.
+# in the prefix. The Linux end-to-end tests run one after another, beside the
+# Wine one: more programs under test at once would starve each other on two
+# processors (a window that takes a minute to appear, a level meter that lags).
 test_jobs=()
+previous_linux=""
 for preset in "${presets[@]}"; do
+    after=$previous_linux
     (
         if built "$preset" end_to_end_programs; then
             [ "$preset" != windows ] || await "$logs/wineprefix.done" "$wine_job"
-            ctest --preset "$preset" -L end_to_end >"build/$preset/ctest-end_to_end.log" 2>&1 &
+            [ -z "$after" ] || await "$logs/end_to_end-$after.done" "$after_job"
+            ( ctest --preset "$preset" -L end_to_end >"build/$preset/ctest-end_to_end.log" 2>&1
+              touch "$logs/end_to_end-$preset.done" ) &
             [ "$preset" != windows ] || wait
         fi
         if built "$preset"; then
             ctest --preset "$preset" -LE end_to_end >"build/$preset/ctest.log" 2>&1
         fi
         wait
-        touch "$logs/ctest-$preset.done"
+        touch "$logs/end_to_end-$preset.done" "$logs/ctest-$preset.done"
     ) &
     test_jobs+=($!)
+    if [ "$preset" != windows ]; then
+        previous_linux=$preset
+        after_job=$!
+    fi
 done
 
 count() {  # count PRESET LOG: prints one ctest run's output and counts its tests

@@ -364,6 +364,9 @@ TEST(LiveFeed, LevelHistoryAndTheNewestBlockForTheSpectrumEvery200Ms) {
 
 }  // namespace
 
+// Replaced for the whole test program; what it allocates, free releases.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 void* operator new(size_t size) {
     if (std::this_thread::get_id() == trackedThread && size > largestAllocation) largestAllocation = size;
     if (void* memory = std::malloc(size == 0 ? 1 : size)) return memory;
@@ -371,3 +374,4 @@ void* operator new(size_t size) {
 }
 void operator delete(void* memory) noexcept { std::free(memory); }
 void operator delete(void* memory, size_t) noexcept { std::free(memory); }
+#pragma GCC diagnostic pop
