@@ -70,8 +70,9 @@ TEST_F(Commands, AnEndingSessionFinishesTheTakeOrSavesItWhereItCan) {
     // the chosen file, or, when that fails too, to the documents folder.
     const std::pair<std::wstring, std::wstring> cases[] = {
         {L"take.wav", L"Saved to: take.wav (1 gap in the input)"},
-        {L"full-disk/take.wav", L"Saved to: documents/take.recovered.wav (1 gap in the input)"},
+        {L"full-disk/take.wav", L"Saved to: documents/take.recovered-2.wav (1 gap in the input)"},
     };
+    std::ofstream("documents/take.recovered.wav") << "an earlier recovered take";  // never replaced
     for (const auto& [path, status] : cases) {
         window.unsaved.clear(), windowClosing = false;
         window.dialogAnswers = {path};
@@ -90,7 +91,8 @@ TEST_F(Commands, AnEndingSessionFinishesTheTakeOrSavesItWhereItCan) {
         EXPECT_EQ(window.status, status);
         EXPECT_EQ(window.destroyCount, 0);
     }
-    EXPECT_EQ(std::filesystem::file_size("documents/take.recovered.wav"), 52u);
+    EXPECT_EQ(std::filesystem::file_size("documents/take.recovered.wav"), 25u);
+    EXPECT_EQ(std::filesystem::file_size("documents/take.recovered-2.wav"), 52u);
 }
 
 TEST_F(Commands, StartIsRefusedDuringATakeAndEveryEndIsReported) {
