@@ -16,7 +16,7 @@ import array, contextlib, ctypes, os, re, shutil, signal, subprocess, sys, tempf
 from pathlib import Path
 from types import SimpleNamespace
 
-from wav_check import check_take
+from wav_check import check_take, tone_problem
 
 CAPTION = "Quorvel: Thread-Safe GUI 64K FFT"
 STALLED = "Recording... nothing has arrived from the device for "
@@ -494,6 +494,7 @@ def held_up(p, work, sound):
         tid = next((t.name for t in tasks.iterdir() if (t / "comm").read_text().strip() == "quorvel-capture"), "")
         for held in (3, 8):
             time.sleep(1.5)  # a loss is told once the program has caught up
+            unbroken = data_seconds(take)  # before the long hold: the short one broke nothing
             # The next write, due within a second, is held.
             tracer = subprocess.run(["timeout", "-s", "INT", str(held + 1.5), "strace", "-qq", "-p", tid, "-e",
                                      "trace=pwrite64", "-e", f"inject=pwrite64:delay_enter={held * 1000000}:when=1"],
@@ -504,7 +505,10 @@ def held_up(p, work, sound):
         p.click(STOP)
         p.wait_status(f"Saved to: {p.spell(take)} (1 gap in the input)", 3)
         sound.servers[-1].send_signal(signal.SIGCONT)
-        p.judge(take, 1.5, time.monotonic() - began, jumps=1)
+        # What the server threw away may break the tone at either end of it.
+        p.judge(take, 1.5, time.monotonic() - began, jumps=2)
+        start = array.array("h", take.read_bytes()[44:44 + int(unbroken * 48000) * 4])[::2]
+        check(not (fault := tone_problem(start, 48000)), f"{take.name}, before the long hold: {fault}")
 
 
 def tones(path, rate=48000, channels=2):
