@@ -2,6 +2,7 @@
 plays a steady tone and whose monitor is the default source, an Xvfb display,
 the program driven through its window as a user would, and figures read from
 /proc. Figures to read, never a test: nothing here runs in CI."""
+import ctypes
 import os
 import shutil
 import signal
@@ -20,6 +21,8 @@ TONE_HZ = 997
 CAPTION = "Quorvel: Thread-Safe GUI 64K FFT"
 START_BUTTON = (90, 35)
 STOP_BUTTON = (220, 35)
+# The level meter panel at the window's client coordinates: x, y, width, height.
+LEVEL_METER = (20, 90, 340, 20)
 CLOCK_TICKS = os.sysconf("SC_CLK_TCK")
 # Debian package of each tool the scripts call.
 PACKAGES = {"pulseaudio": "pulseaudio", "pactl": "pulseaudio-utils", "pacat": "pulseaudio-utils",
@@ -53,7 +56,11 @@ def wait_for(condition, seconds, what):
 
 
 class Services:
-    """Sound server, display and tone for one run; everything stops on exit."""
+    """Sound server, display and tone for one run; everything stops on exit.
+    Services(tone=False) leaves the sink silent for a script that plays its own sound."""
+
+    def __init__(self, tone=True):
+        self.tone = tone
 
     def __enter__(self):
         self.dir = Path(tempfile.mkdtemp(prefix="quorvel-bench."))
@@ -76,14 +83,18 @@ class Services:
         self.env["DISPLAY"] = f":{display}"
         wait_for(lambda: self.quiet(["pactl", "info"]) == 0 and Path(f"/tmp/.X11-unix/X{display}").exists(),
                  10, "PulseAudio and Xvfb")
+        if self.tone:
+            self.play(f"sox -q -D -n -t raw -r 48000 -e float -b 32 -c 2 - synth 86400 sine {TONE_HZ} vol 0.5")
+        return self
+
+    def play(self, source):
+        """Plays into the sink what the shell command source writes: raw float32le, 48 kHz, stereo."""
         # pacat's short latency keeps the null sink from rendering seconds ahead of its listeners.
-        # The tone stands in for a device, which a busy machine never starves:
+        # The sound stands in for a device, which a busy machine never starves:
         # its player runs at real-time priority, as the server's sink does.
         rt = "chrt -r 1 " if os.geteuid() == 0 else ""
-        self.spawn(f"{rt}sox -q -D -n -t raw -r 48000 -e float -b 32 -c 2 - synth 86400 sine {TONE_HZ} vol 0.5 | "
-                   f"{rt}pacat --latency-msec=200 --device={SINK} --format=float32le --rate=48000 --channels=2",
-                   shell=True, start_new_session=True)
-        return self
+        return self.spawn(f"{rt}{source} | {rt}pacat --latency-msec=200 --device={SINK} --format=float32le "
+                          "--rate=48000 --channels=2", shell=True, start_new_session=True)
 
     def __exit__(self, *exc):
         for child in reversed(self.children):
@@ -112,6 +123,11 @@ class Services:
         wait_for(search, seconds, f"a window named '{name}'")
         return found[0]
 
+    def window_origin(self, window):
+        """Where the window's client area begins on the screen (no window manager runs: no frame)."""
+        place = dict(line.split("=", 1) for line in self.xdotool("getwindowgeometry", "--shell", window).split())
+        return int(place["X"]), int(place["Y"])
+
     def start_take(self, window, path):
         """Start, then the path typed into the Save As dialog, as a user would."""
         self.xdotool("mousemove", "--window", window, *START_BUTTON, "click", "1")
@@ -126,6 +142,53 @@ class Services:
 
     def stop_take(self, window):
         self.xdotool("mousemove", "--window", window, *STOP_BUTTON, "click", "1")
+
+
+class XDisplay:
+    """A connection of this process's own to the display, for what must be quicker
+    than starting xdotool: a click sent through XTEST (the extension xdotool
+    uses) and pixels read back from the screen."""
+
+    def __init__(self, name):
+        self.x = ctypes.CDLL("libX11.so.6")
+        self.x.XOpenDisplay.restype = ctypes.c_void_p
+        self.x.XOpenDisplay.argtypes = [ctypes.c_char_p]
+        self.x.XDefaultRootWindow.restype = ctypes.c_ulong
+        self.x.XDefaultRootWindow.argtypes = [ctypes.c_void_p]
+        self.x.XGetImage.restype = ctypes.c_void_p
+        self.x.XGetImage.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_int, ctypes.c_uint,
+                                     ctypes.c_uint, ctypes.c_ulong, ctypes.c_int]
+        self.x.XGetPixel.restype = ctypes.c_ulong
+        self.x.XGetPixel.argtypes = [ctypes.c_void_p, ctypes.c_int, ctypes.c_int]
+        self.x.XDestroyImage.argtypes = [ctypes.c_void_p]
+        self.x.XSync.argtypes = [ctypes.c_void_p, ctypes.c_int]
+        self.x.XCloseDisplay.argtypes = [ctypes.c_void_p]
+        self.display = self.x.XOpenDisplay(name.encode())
+        if not self.display:
+            raise RuntimeError(f"cannot open the display {name}")
+        self.root = self.x.XDefaultRootWindow(self.display)
+        self.xtst = ctypes.CDLL("libXtst.so.6")
+        self.xtst.XTestFakeButtonEvent.argtypes = [ctypes.c_void_p, ctypes.c_uint, ctypes.c_int, ctypes.c_ulong]
+
+    def close(self):
+        self.x.XCloseDisplay(self.display)
+
+    def click(self):
+        """Button 1 pressed and released where the pointer is; back once the server has both."""
+        self.xtst.XTestFakeButtonEvent(self.display, 1, 1, 0)
+        self.xtst.XTestFakeButtonEvent(self.display, 1, 0, 0)
+        self.x.XSync(self.display, 0)
+
+    def pixels(self, x, y, width, height):
+        """The screen's pixels in that rectangle, row by row, as 0xRRGGBB."""
+        all_planes, z_pixmap = 0xFFFFFFFF, 2
+        image = self.x.XGetImage(self.display, self.root, x, y, width, height, all_planes, z_pixmap)
+        if not image:
+            raise RuntimeError("XGetImage failed")
+        try:
+            return [self.x.XGetPixel(image, i, j) for j in range(height) for i in range(width)]
+        finally:
+            self.x.XDestroyImage(image)
 
 
 def stop(child):
