@@ -273,7 +273,7 @@ void onStart(WindowPort& window) {
 }
 
 void onStop() {
-    if (isRecording) isRecording = false;
+    if (isRecording) stopRecording();
 }
 
 void onCommand(WindowPort& window, int controlId) {
@@ -284,7 +284,7 @@ void onCommand(WindowPort& window, int controlId) {
 }
 
 void onCloseRequest(WindowPort& window) {
-    isRecording = false;
+    stopRecording();
     windowClosing = true;
     if (recordingThreadActive) {
         window.setStatusText(L"Waiting for recording thread to finish...");
@@ -297,7 +297,7 @@ void onCloseRequest(WindowPort& window) {
 }
 
 void onDestroy() {
-    isRecording = false;
+    stopRecording();
     windowClosing = true;
     // A take that is waiting, or about to wait, for a place to be saved cannot
     // be asked about any more: its file keeps what it holds.
@@ -306,7 +306,7 @@ void onDestroy() {
 }
 
 void onEndSession(WindowPort& window) {
-    isRecording = false;
+    stopRecording();
     windowClosing = true;
     if (!recordingThreadActive && !recordingThread.joinable()) return;
     // Taken by the recording thread only if its file fails: nobody is left to

@@ -35,6 +35,8 @@ THREAD_NAMES = {"QXcbEventQueue": "X event thread", "QDBusConnection": "D-Bus th
 # The program's own threads carry its name: Start starts the recording
 # thread (which also runs libpulse's loop), which starts the spectrum worker.
 TAKE_THREADS = ["recording thread", "spectrum worker"]
+# The recording thread names itself for the capture; the worker it starts inherits that name.
+OWN_THREAD_NAMES = ("quorvel", "quorvel-capture")
 CAVA_CONFIG = f"""[general]
 framerate = 60
 [input]
@@ -93,7 +95,7 @@ def measure_take(services, args, binary, take):
     take.unlink()
 
     threads = figures["threads"]
-    new_own = sorted(t for t, (name, _, _) in threads.items() if t not in before_take and name == binary.name[:15])
+    new_own = sorted(t for t, (name, _, _) in threads.items() if t not in before_take and name in OWN_THREAD_NAMES)
     labels = {program.pid: "window thread", **dict(zip(new_own, TAKE_THREADS))}
     # Threads without a role of their own (a pool's) are summed under their name.
     by_label = defaultdict(lambda: (0.0, 0.0))
@@ -150,6 +152,10 @@ def table(results, heading, figure, unit, least):
         print(f"| {title} | {own_cell} | {server_cell} |")
 
 
+def verdict(met):
+    return "met" if met else "**not met**"
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--rounds", type=int, default=3, help="each case measured once per round (default 3)")
@@ -183,6 +189,17 @@ def main():
     table(results, "| process | own CPU, % of one core | sound server's CPU meanwhile |", "cpu", " %", 0.05)
     print("\nWake-ups (voluntary + involuntary context switches, summed over all threads), per second:\n")
     table(results, "| process | own wake-ups per second | sound server's wake-ups meanwhile |", "wake-ups", "", 1)
+    print("\nTargets (medians of this run):\n")
+    print("| figure | measured | target | |")
+    print("|---|---|---|---|")
+    for figure, unit, limit in (("cpu", " % of one core", 1.0), ("wake-ups", " per second", 100)):
+        own = statistics.median(run[figure] for run in results["quorvel"])
+        print(f"| quorvel's {figure} | {own:.2f}{unit} | at most {limit}{unit} | {verdict(own <= limit)} |")
+    for figure in ("cpu", "wake-ups"):
+        server = {case: statistics.median(run["server " + figure] for run in results[case])
+                  for case in ("quorvel", "cava")}
+        print(f"| the server's {figure} beside quorvel | {server['quorvel']:.2f} | at most beside cava: "
+              f"{server['cava']:.2f} | {verdict(server['quorvel'] <= server['cava'])} |")
     takes = results["quorvel"]
     print(f"\nquorvel's peak resident memory (VmHWM): {spread([t['peak KiB'] / 1024 for t in takes], 1, ' MiB')}, "
           f"for a take of {statistics.median(t['take bytes'] for t in takes) / 2**20:.1f} MiB of samples")

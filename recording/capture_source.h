@@ -110,6 +110,12 @@ public:
     // stream costs no wake-ups between its packets.
     virtual void waitForPacket(std::chrono::milliseconds longest) = 0;
 
+    // From any thread, while the source exists: a waitForPacket under way
+    // returns at once, and so does the next one if none is under way. Stop
+    // calls it, so that a take ends within milliseconds of the click rather
+    // than at the next poll.
+    virtual void wake() = 0;
+
     // Lends the next packet when one is waiting. At most one packet is lent
     // at a time: each Taken is followed by releasePacket before the next call.
     virtual PacketResult takePacket(CapturePacket& packet) = 0;

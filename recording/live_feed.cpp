@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <utility>
 
 #include "base/shared_state.h"
 #include "spectrum/spectrum_worker.h"
@@ -22,6 +23,15 @@ constexpr int32_t LEVEL_READINGS_PER_SECOND = 100;
 // Squares of the samples of the short packets not measured yet, per channel.
 float pendingSquares[2] = {0.0f, 0.0f};
 size_t pendingFrames = 0;
+uint64_t levelReadings = 0;  // completed, ever
+
+// Whether a repaint would draw anything new: the views of silence stand still,
+// and a take that is quiet costs no repaints. Frames appended to the history
+// since its last sample that was not zero (at least this many: counting stops
+// at the history's length), and whether the views changed since they were
+// last asked about.
+size_t framesSinceSound = 0;
+bool viewsChanged = true;
 
 // Sum of the squares of one channel (every step-th sample from first, frames
 // of them), in order, in single precision.
@@ -44,6 +54,18 @@ float level(float squares, size_t frames) {
 void restartLevelReading() {
     pendingSquares[0] = pendingSquares[1] = 0.0f;
     pendingFrames = 0;
+}
+
+bool levelReadingUnderWay() { return pendingFrames != 0; }
+
+uint64_t levelReadingCount() { return levelReadings; }
+
+bool takeLiveViewsChanged() { return std::exchange(viewsChanged, false); }
+
+void restartLiveViews() {
+    restartLevelReading();
+    framesSinceSound = 0;  // whatever the history holds may be sound
+    viewsChanged = true;
 }
 
 // Runs for every packet, so it allocates nothing once the history has reached
@@ -69,9 +91,16 @@ void feedLiveAnalysis(const std::vector<int16_t>& packetSamples, int channels,
                               waveformBufferL.begin() + static_cast<std::ptrdiff_t>(excess));
         if (waveformBufferL.capacity() < MAX_WAVEFORM_SIZE) waveformBufferL.reserve(MAX_WAVEFORM_SIZE);
         const size_t held = waveformBufferL.size();
+        const bool soundShown = framesSinceSound < held;
         waveformBufferL.resize(held + incoming);
-        for (size_t f = 0; f < incoming; ++f)
-            waveformBufferL[held + f] = packetSamples[(frames - incoming + f) * step];
+        for (size_t f = 0; f < incoming; ++f) {
+            const int16_t sample = packetSamples[(frames - incoming + f) * step];
+            waveformBufferL[held + f] = sample;
+            framesSinceSound = sample != 0 ? 0 : std::min(framesSinceSound + 1, MAX_WAVEFORM_SIZE);
+        }
+        // A longer history draws a longer trace; sound moves along it, and
+        // draws nothing new only once it has left.
+        if (excess != incoming || soundShown || framesSinceSound < waveformBufferL.size()) viewsChanged = true;
 
         if (waveformBufferL.size() >= FFT_SIZE && now - lastFFT >= FFT_INTERVAL) {
             std::vector<int16_t> block = takeSpareFftBlock();
@@ -91,6 +120,9 @@ void feedLiveAnalysis(const std::vector<int16_t>& packetSamples, int channels,
         return;
     float measured = level(pendingSquares[0], pendingFrames);
     if (channels == 2) measured = (measured + level(pendingSquares[1], pendingFrames)) / 2.0f;
-    currentLevel = measured > 1.0f ? 1.0f : measured;
+    const float shown = measured > 1.0f ? 1.0f : measured;
+    if (shown != currentLevel) viewsChanged = true;
+    currentLevel = shown;
+    ++levelReadings;
     restartLevelReading();
 }

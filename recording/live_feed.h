@@ -16,6 +16,20 @@ constexpr std::chrono::milliseconds FFT_INTERVAL{200};
 // first reading holds none of the last take's input.
 void restartLevelReading();
 
+// The level's reading that is under way holds input not measured yet: short
+// packets are summed until they are long enough to measure.
+bool levelReadingUnderWay();
+// Level readings completed so far.
+uint64_t levelReadingCount();
+
+// True once after each change of what the views would draw (the level, the
+// waveform's trace); the views of silence stand still. The spectrum's changes
+// are the spectrum worker's to announce.
+bool takeLiveViewsChanged();
+
+// At a take's start: a new level reading, and views that may show anything.
+void restartLiveViews();
+
 // `now` is one reading of the steady clock, taken by the caller so that tests
 // can choose it.
 void feedLiveAnalysis(const std::vector<int16_t>& packetSamples, int channels,

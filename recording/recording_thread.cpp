@@ -2,10 +2,10 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <mutex>
 #include <new>
 #include <optional>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -16,6 +16,7 @@
 #include "recording/live_feed.h"
 #include "recording/sample_conversion.h"
 #include "recording/take_saving.h"
+#include "spectrum/spectrum_relay.h"
 #include "spectrum/spectrum_worker.h"
 
 namespace {
@@ -45,7 +46,20 @@ constexpr std::chrono::seconds REOPEN_ATTEMPT_LIMIT{1};
 constexpr uint32_t SILENCE_PIECES_PER_SECOND = 10;
 constexpr std::chrono::milliseconds HOLE_GAP{200};
 
+// A level reading still short of input waits this long for the packets that
+// complete it (they follow within milliseconds) before the views show the
+// packets without it.
+constexpr std::chrono::milliseconds LEVEL_READING_WAIT{10};
+
 std::once_flag lastFftInitialised;
+
+// Stop's way to the recording thread wherever it waits: the source it waits
+// on, or the condition of its waits between sources. The source is set before
+// it is waited on and cleared before it is destroyed, so that no wake reaches
+// a source that is gone.
+std::mutex wakeMutex;
+std::condition_variable wakeCv;
+CaptureSource* wakeableSource = nullptr;
 
 TakeOutcome refusalOutcome(OpenResult result) {
     switch (result) {
@@ -78,6 +92,18 @@ std::unique_ptr<CaptureSource> openSource(const CaptureSourceFactory& makeSource
     return source;
 }
 
+// The source that Stop wakes from now on; null for none.
+void setWakeableSource(CaptureSource* source) {
+    std::lock_guard<std::mutex> lock(wakeMutex);
+    wakeableSource = source;
+}
+
+// Sleeps until `until`, or less once the take is stopped.
+void sleepUntilStopped(Clock::time_point until) {
+    std::unique_lock<std::mutex> lock(wakeMutex);
+    wakeCv.wait_until(lock, until, [] { return !isRecording; });
+}
+
 // One take while it captures. Recording thread only.
 struct Session {
     WindowPort* window;
@@ -96,6 +122,14 @@ struct Session {
     // however late that sample comes.
     std::optional<Clock::time_point> outageSince;
 };
+
+// The session's source becomes `source` (null: none), reachable by Stop;
+// the one before is destroyed.
+void replaceSource(Session& s, std::unique_ptr<CaptureSource> source) {
+    setWakeableSource(nullptr);
+    s.source = std::move(source);
+    setWakeableSource(s.source.get());
+}
 
 // Appends samples to the take and the live views; an outcome when the take
 // cannot grow any further.
@@ -147,6 +181,7 @@ void showSilence(Session& s, Clock::duration passed) {
     s.packetSamples.assign(std::min<size_t>(frames, s.sampleRate / SILENCE_PIECES_PER_SECOND) * s.channels,
                            0);
     feedLiveAnalysis(s.packetSamples, s.channels, Clock::now());
+    if (takeNewSpectrum()) s.window->postMessage(WM_APP_UPDATE_SPECTRUM);
     s.window->postMessage(WM_APP_UPDATE_VISUALS);
 }
 
@@ -156,7 +191,7 @@ void showSilence(Session& s, Clock::duration passed) {
 // never goes on from the monitor of an output. Nothing when the take goes
 // on; else how it ended.
 std::optional<TakeOutcome> reopen(Session& s) {
-    s.source.reset();
+    replaceSource(s, nullptr);
     s.window->postMessage(WM_APP_RECONNECTING);
     const Clock::time_point lostAt = Clock::now();
     Clock::time_point shown = lostAt;
@@ -164,7 +199,7 @@ std::optional<TakeOutcome> reopen(Session& s) {
     for (Clock::time_point attempt = lostAt;; attempt += REOPEN_INTERVAL) {
         for (Clock::time_point now = Clock::now(); isRecording && now < attempt; now = Clock::now()) {
             s.saving->keepUpToDate(s.take, now);
-            std::this_thread::sleep_for(std::min<Clock::duration>(attempt - now, PACKET_WAIT_LIMIT));
+            sleepUntilStopped(std::min<Clock::time_point>(attempt, now + PACKET_WAIT_LIMIT));
             showSilence(s, Clock::now() - shown);
             shown = Clock::now();
         }
@@ -194,7 +229,7 @@ std::optional<TakeOutcome> reopen(Session& s) {
             std::lock_guard<std::mutex> lock(takeDeviceMutex);
             takeDevices.now = device.name;
         }
-        s.source = std::move(source);
+        replaceSource(s, std::move(source));
         s.stream = stream;
         s.outageSince = lostAt;
         s.window->postMessage(WM_APP_RECORDING_STARTED);
@@ -210,15 +245,21 @@ TakeOutcome capture(Session& s) {
     // New data for the views not yet announced; announced on a later pass if
     // need be, so the last packet before a pause is always shown.
     bool visualsPending = false;
+    bool spectrumPending = false;  // a new spectrum goes with the next views
     Clock::time_point lastVisuals = lastDelivery - VISUALS_INTERVAL;
+    uint64_t readingsBeforePass = levelReadingCount();
     // Every way out of capture shows what was captured last.
+    relaySpectra(true);
     struct FinalVisuals {
         const bool& pending;
+        const bool& spectrum;
         WindowPort* window;
         ~FinalVisuals() {
+            if (spectrum) window->postMessage(WM_APP_UPDATE_SPECTRUM);
             if (pending) window->postMessage(WM_APP_UPDATE_VISUALS);
+            relaySpectra(false);
         }
-    } finalVisuals{visualsPending, s.window};
+    } finalVisuals{visualsPending, spectrumPending, s.window};
 
     while (isRecording) {
         const Clock::time_point now = Clock::now();
@@ -234,10 +275,22 @@ TakeOutcome capture(Session& s) {
             continue;
         }
         if (result == PacketResult::NoneWaiting) {
-            if (visualsPending && now - lastVisuals >= VISUALS_INTERVAL) {
-                s.window->postMessage(WM_APP_UPDATE_VISUALS);
-                visualsPending = false;
-                lastVisuals = now;
+            // New views are shown as soon as the repaint ceiling allows; when
+            // the packets since the last wait completed no level reading, the
+            // one they began (with the onset of a sound, maybe) is waited for.
+            if (takeNewSpectrum()) spectrumPending = visualsPending = true;
+            Clock::duration visualsDue = PACKET_WAIT_LIMIT;
+            if (visualsPending) {
+                visualsDue = lastVisuals + VISUALS_INTERVAL - now;
+                if (levelReadingUnderWay() && levelReadingCount() == readingsBeforePass)
+                    visualsDue = std::max(visualsDue, lastDelivery + LEVEL_READING_WAIT - now);
+                if (visualsDue <= Clock::duration::zero()) {
+                    if (std::exchange(spectrumPending, false)) s.window->postMessage(WM_APP_UPDATE_SPECTRUM);
+                    s.window->postMessage(WM_APP_UPDATE_VISUALS);
+                    visualsPending = false;
+                    lastVisuals = now;
+                    visualsDue = PACKET_WAIT_LIMIT;
+                }
             }
             if (now - lastDelivery >= STALL_NOTICE) {
                 const auto silent = static_cast<uint32_t>(
@@ -245,7 +298,10 @@ TakeOutcome capture(Session& s) {
                 if (deviceSilentSeconds.exchange(silent) != silent)
                     s.window->postMessage(WM_APP_RECORDING_STALLED);
             }
-            s.source->waitForPacket(PACKET_WAIT_LIMIT);
+            s.source->waitForPacket(std::min<std::chrono::milliseconds>(
+                PACKET_WAIT_LIMIT,
+                std::chrono::ceil<std::chrono::milliseconds>(std::max(visualsDue, Clock::duration::zero()))));
+            readingsBeforePass = levelReadingCount();
             continue;
         }
 
@@ -266,7 +322,7 @@ TakeOutcome capture(Session& s) {
         if ((packet.gap && !firstPacket) || longHole) ++inputGaps;
         firstPacket = false;
         if (!ending) ending = appendSamples(s, s.stream, packet.data, packet.frames, packet.silent);
-        visualsPending = true;
+        if (takeLiveViewsChanged()) visualsPending = true;
         s.source->releasePacket();
         if (ending) return *ending;
     }
@@ -301,13 +357,13 @@ void recordOpenedTake(Session& s, const std::wstring& path) {
     }
     s.window->postMessage(WM_APP_RECORDING_STARTED);
     std::call_once(lastFftInitialised, [] { lastFFT = Clock::now(); });
-    restartLevelReading();
+    restartLiveViews();
 
     const TakeOutcome captured = capture(s);
     // The device goes first: writing what is left takes milliseconds, but
     // the source need not wait for it.
     if (s.source) s.source->stop();
-    s.source.reset();
+    replaceSource(s, nullptr);
     const TakeOutcome outcome = s.saving->finish(s.take, captured);
     if (outcome == TakeOutcome::Discarded) s.take.clear();
     lastTakeOutcome = outcome;
@@ -315,6 +371,13 @@ void recordOpenedTake(Session& s, const std::wstring& path) {
 }
 
 }  // namespace
+
+void stopRecording() {
+    isRecording = false;
+    std::lock_guard<std::mutex> lock(wakeMutex);
+    if (wakeableSource != nullptr) wakeableSource->wake();
+    wakeCv.notify_all();
+}
 
 void recordTake(const std::wstring& path, WindowPort* window, const CaptureSourceFactory& makeSource,
                 uint64_t maxTakeSamples, Take& take) {
@@ -328,7 +391,7 @@ void recordTake(const std::wstring& path, WindowPort* window, const CaptureSourc
     Session s{window, makeSource, nullptr,        {},           {}, 0,
               1,      take,       maxTakeSamples, std::nullopt, {}, std::nullopt};
     OpenResult result;
-    s.source = openSource(makeSource, s.stream, s.device, result, FIRST_OPEN_LIMIT);
+    replaceSource(s, openSource(makeSource, s.stream, s.device, result, FIRST_OPEN_LIMIT));
     {
         std::lock_guard<std::mutex> lock(takeDeviceMutex);
         takeDevices = {s.device.name, s.device.name, s.device.monitor};
@@ -345,7 +408,7 @@ void recordTake(const std::wstring& path, WindowPort* window, const CaptureSourc
 
     stopSpectrumWorker();
     s.saving.reset();
-    s.source.reset();
+    replaceSource(s, nullptr);
     recordingThreadActive = false;
 }
 

@@ -17,6 +17,10 @@ class WindowPort;
 // the thread clears it as its last step.
 void recordAudioToWav(std::wstring path, WindowPort* window, CaptureSourceFactory makeSource);
 
+// Ends the take that is capturing, at once: clears isRecording and wakes the
+// recording thread wherever it waits. Any thread.
+void stopRecording();
+
 // The same with a chosen size limit in samples and a take to fill (tests use
 // a small limit and small blocks). The take is left as captured.
 void recordTake(const std::wstring& path, WindowPort* window, const CaptureSourceFactory& makeSource,

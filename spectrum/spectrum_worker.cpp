@@ -9,6 +9,7 @@
 #include "base/window_port.h"
 #include "spectrum/fft.h"
 #include "spectrum/fft_kernels.h"
+#include "spectrum/spectrum_relay.h"
 
 namespace {
 
@@ -58,7 +59,7 @@ void processFFT(const int16_t* samples, uint64_t count, int32_t sampleRate) {
         // Same length every time, so the buffer's storage is reused.
         spectrumBuffer.assign(magnitude, magnitude + bins);
     }
-    if (hwndMain) hwndMain->postMessage(WM_APP_UPDATE_SPECTRUM);
+    announceSpectrum();
 }
 
 void fftWorkerThread() {

@@ -5,7 +5,8 @@
 
 // Analyses up to FFT_SIZE samples: Blackman window, FFT, magnitudes of bins
 // 0..32,767 normalised so the strongest is 1.0; publishes dominantFreqHz, then
-// spectrumBuffer, then posts WM_APP_UPDATE_SPECTRUM to hwndMain. Works in
+// spectrumBuffer, then announces it (WM_APP_UPDATE_SPECTRUM to hwndMain, or
+// through the recording thread while a take captures). Works in
 // storage of its own, so one analysis at a time (the spectrum worker's).
 void processFFT(const int16_t* samples, uint64_t count, int32_t sampleRate);
 

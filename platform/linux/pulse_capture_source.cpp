@@ -5,12 +5,14 @@
 //    mono or stereo: the server mixes a wider source down
 //  - the device opened named: the source's name, its description, whether it
 //    is the monitor of a sink
-//  - a record stream of 5 s maximum length and 25 ms fragments that stays on
+//  - a record stream of 5 s maximum length and 40 ms fragments that stays on
 //    its source: a source that goes away (or a move) ends it
 //  - open() within its deadline, and within 50 ms of the take being stopped;
 //    stop() within a short bound, whatever the server does
 //  - libpulse's loop run by the recording thread inside waitForPacket: one
-//    wake-up per fragment, no thread of libpulse's own
+//    wake-up per block the source hands over, whatever pieces the server
+//    sends it in; no thread of libpulse's own
+//  - wake() from any thread through an eventfd the loop watches
 //  - holes in the stream as silent packets; input the server threw away as a
 //    gap on the next packet
 //  - a server or stream gone away: Lost
@@ -18,13 +20,17 @@
 //    the context before the loop
 #include "platform/linux/pulse_capture_source.h"
 
+#include <poll.h>
 #include <pulse/pulseaudio.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "platform/linux/input_loss_watch.h"
 #include "recording/text_encoding.h"
@@ -33,9 +39,18 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Large enough that the server wakes us at most 40 times a second, small
-// enough that the level meter follows sound within 50 ms.
-constexpr uint32_t FRAGMENT_MS = 25;
+// Large enough that the server wakes us 25 times a second, and that every
+// fragment is shown as it comes, well clear of the views' 33 ms repaint
+// ceiling; small enough that the level meter follows sound within 50 ms.
+constexpr uint32_t FRAGMENT_MS = 40;
+// The source hands over what it captured since its last hand-over, and the
+// server sends that block in pieces a few hundred microseconds apart (cut at
+// the fragment size, or where the server's memory blocks end). Waking for
+// each piece would double the wake-ups, so after a block the thread sleeps
+// with the socket unwatched until just after the next block is due (a block
+// later by the audio's own clock: as long as the block lasted) and takes all
+// its pieces at once. A block that is late ends the rhythm until it comes.
+constexpr std::chrono::milliseconds BLOCK_MARGIN{2};
 // What the server keeps for us while the recording thread is busy elsewhere
 // (a slow disk may hold it for seconds); beyond it the server drops input.
 // Latency comes from the fragments, not from this.
@@ -58,6 +73,28 @@ struct ContextUnref {
         pa_context_unref(context);
     }
 };
+// The eventfd that wake() writes to and the loop watches.
+struct WakeFd {
+    const int fd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    ~WakeFd() {
+        if (fd >= 0) close(fd);
+    }
+    void raise() const {
+        const uint64_t one = 1;
+        // A counter too full to add to is raised already.
+        if (fd >= 0 && write(fd, &one, sizeof one) < 0) return;
+    }
+    // True when raised since the last call.
+    bool lower() const {
+        uint64_t count = 0;
+        return fd >= 0 && read(fd, &count, sizeof count) == static_cast<ssize_t>(sizeof count);
+    }
+};
+struct IoEventFree {
+    pa_mainloop_api* api;
+    void operator()(pa_io_event* event) const { api->io_free(event); }
+};
+using IoEvent = std::unique_ptr<pa_io_event, IoEventFree>;
 struct StreamUnref {
     void operator()(pa_stream* stream) const { pa_stream_unref(stream); }
 };
@@ -109,7 +146,10 @@ public:
         } opened{opening_};
         const Clock::time_point deadline = limits.deadline;
         loop_.reset(pa_mainloop_new());
-        if (!loop_) return OpenResult::Failed;
+        if (!loop_ || wake_.fd < 0) return OpenResult::Failed;
+        pa_mainloop_api* const api = pa_mainloop_get_api(loop_.get());
+        wakeEvent_ = IoEvent(api->io_new(api, wake_.fd, PA_IO_EVENT_INPUT, onWake, this), IoEventFree{api});
+        if (!wakeEvent_) return OpenResult::Failed;
         context_.reset(pa_context_new(pa_mainloop_get_api(loop_.get()), "Quorvel"));
         // A null server name lets libpulse honour PULSE_SERVER and the user's
         // client configuration.
@@ -162,6 +202,11 @@ public:
             deadline);
         if (!streamUsable()) return OpenResult::Failed;
 
+        uint64_t fragmentBytes = buffer.fragsize;
+        if (const pa_buffer_attr* granted = pa_stream_get_buffer_attr(stream_.get()))
+            fragmentBytes = granted->fragsize;
+        rate_ = streamSpec.rate;
+        fragmentLength_ = std::chrono::microseconds(fragmentBytes / frameBytes_ * 1000000 / rate_);
         lossWatch_.emplace(Clock::now(), streamSpec.rate);
         format = {streamSpec.rate, streamSpec.channels, SampleType::Float32};
         device = {source.name, s2ws(source.description), source.monitor};
@@ -169,21 +214,43 @@ public:
     }
 
     // Runs the loop until the server has sent more than is buffered already,
-    // the stream fails, or time is up. Fragments arrive as whole messages, so
-    // this is one wake-up per fragment.
+    // wake() is called, the stream fails, or time is up; after a block, it
+    // first sleeps until the next block is due (see BLOCK_MARGIN).
     void waitForPacket(std::chrono::milliseconds longest) override {
         const Clock::time_point began = Clock::now();
-        if (!streamUsable()) return;
+        if (blockFrames_ != 0) {
+            // The block just taken says when the next one is due.
+            const Clock::time_point from = onBeat_ ? *beat_ : blockArrived_ + BLOCK_MARGIN;
+            const auto length = std::chrono::microseconds(blockFrames_ * 1000000 / rate_);
+            beat_ = std::min(from + length, began + fragmentLength_ + BLOCK_MARGIN);
+            blockFrames_ = 0;
+        }
+        onBeat_ = false;
+        if (!streamUsable() || std::exchange(woken_, false)) return;
+        if (beat_ && began < *beat_) {
+            if (sleepUnlessWoken(std::min(*beat_, began + longest)) || Clock::now() < *beat_) return;
+            // Every piece that came meanwhile, without waiting again.
+            for (int i = 0; i < 8 && pa_mainloop_iterate(loop_.get(), 0, nullptr) > 0; ++i) {
+            }
+            if (std::exchange(woken_, false)) return;
+            onBeat_ = pa_stream_readable_size(stream_.get()) != 0;
+            if (onBeat_) return;
+        }
+        beat_.reset();  // the block is late, or this thread was: it comes when it comes
         const size_t buffered = pa_stream_readable_size(stream_.get());
         const auto arrived = [this, buffered] {
             const size_t readable = pa_stream_readable_size(stream_.get());
             return !streamUsable() || readable == static_cast<size_t>(-1) || readable > buffered;
         };
-        runLoopUntil(arrived, began + longest);
+        runLoopUntil([&arrived, this] { return arrived() || woken_; }, began + longest);
+        blockArrived_ = Clock::now();
+        if (std::exchange(woken_, false)) return;
         // Beyond `longest` this thread was held up (stopped, starved), which
         // says nothing of the device.
         if (!arrived()) lossWatch_->waitedInVain(std::min<Clock::duration>(Clock::now() - began, longest));
     }
+
+    void wake() override { wake_.raise(); }
 
     // One fragment of the stream, lent until releasePacket: it is dropped
     // from the stream's queue only then.
@@ -198,6 +265,7 @@ public:
         if (bytes == 0) return PacketResult::NoneWaiting;
         lent_ = true;
         packet.frames = static_cast<uint32_t>(bytes / frameBytes_);
+        blockFrames_ += packet.frames;
         // A hole: the server skipped ahead and the skipped frames are silence.
         packet.data = static_cast<const uint8_t*>(fragment);
         packet.silent = fragment == nullptr;
@@ -224,6 +292,18 @@ public:
     }
 
 private:
+    // Sleeps until `until` with only the eventfd watched; true when woken.
+    bool sleepUnlessWoken(Clock::time_point until) {
+        pollfd watched{wake_.fd, POLLIN, 0};
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now()).count();
+        return left > 0 && poll(&watched, 1, static_cast<int>(left)) > 0 && wake_.lower();
+    }
+
+    static void onWake(pa_mainloop_api*, pa_io_event*, int, pa_io_event_flags_t, void* userdata) {
+        auto* source = static_cast<PulseCaptureSource*>(userdata);
+        if (source->wake_.lower()) source->woken_ = true;
+    }
+
     // Runs the loop's iterations on this thread until done() holds, the
     // context fails or the deadline passes; while opening, also until the
     // take is stopped. The callbacks that make done() true run inside the
@@ -257,12 +337,24 @@ private:
                pa_stream_get_state(stream_.get()) == PA_STREAM_READY;
     }
 
-    // Destroyed bottom up: the stream, then the context, then the loop.
+    // Destroyed bottom up: the stream, then the context, then the wake's
+    // watch, the loop and the eventfd.
+    WakeFd wake_;
     std::unique_ptr<pa_mainloop, MainloopFree> loop_;
+    IoEvent wakeEvent_{nullptr, IoEventFree{nullptr}};
     std::unique_ptr<pa_context, ContextUnref> context_;
     std::unique_ptr<pa_stream, StreamUnref> stream_;
     const OpenLimits* opening_ = nullptr;  // while open() runs
     size_t frameBytes_ = 0;
+    uint64_t rate_ = 0;
+    Clock::duration fragmentLength_{};  // as the server granted it: the longest sleep before a block
+    // The block rhythm: when the next block is in, just after it is due; kept
+    // from block to block, so that the sleeps follow the source's clock.
+    std::optional<Clock::time_point> beat_;
+    bool onBeat_ = false;  // the last wait ended on the beat with packets waiting
+    Clock::time_point blockArrived_;  // when a wait on the socket last ended
+    uint64_t blockFrames_ = 0;        // taken since the last wait
+    bool woken_ = false;  // wake() was heard; the wait under way returns
     bool moved_ = false;                       // the stream records another source than the one opened
     bool lent_ = false;                        // a fragment is peeked and not yet dropped
     std::optional<InputLossWatch> lossWatch_;  // from the stream's start

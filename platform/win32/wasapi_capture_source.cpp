@@ -146,6 +146,30 @@ OpenResult openResultOf(HRESULT status) {
     }
 }
 
+// The event wake() sets, auto-reset: one wait returns per wake. Null when
+// the system had none to give; the polls then simply sleep.
+class WakeEvent {
+public:
+    WakeEvent() : event_(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {}
+    ~WakeEvent() {
+        if (event_ != nullptr) CloseHandle(event_);
+    }
+    WakeEvent(const WakeEvent&) = delete;
+    WakeEvent& operator=(const WakeEvent&) = delete;
+    void set() const {
+        if (event_ != nullptr) SetEvent(event_);
+    }
+    void wait(DWORD milliseconds) const {
+        if (event_ != nullptr)
+            WaitForSingleObject(event_, milliseconds);
+        else
+            Sleep(milliseconds);
+    }
+
+private:
+    const HANDLE event_;
+};
+
 class WasapiCaptureSource final : public CaptureSource {
 public:
     explicit WasapiCaptureSource(DeviceEnumeratorFactory makeEnumerator)
@@ -198,8 +222,10 @@ public:
     }
 
     void waitForPacket(std::chrono::milliseconds longest) override {
-        Sleep(static_cast<DWORD>(std::min(longest, POLL_INTERVAL).count()));
+        wake_.wait(static_cast<DWORD>(std::min(longest, POLL_INTERVAL).count()));
     }
+
+    void wake() override { wake_.set(); }
 
     PacketResult takePacket(CapturePacket& packet) override {
         if (watch_->gone()) return PacketResult::Lost;
@@ -264,6 +290,7 @@ private:
     }
 
     DeviceEnumeratorFactory makeEnumerator_;
+    WakeEvent wake_;
     // Destroyed in reverse order: the scheduler registration, the mix format,
     // the watch's registration, the watch, the capture client, the audio
     // client, the device, the enumerator, and COM last, after everything of

@@ -4,8 +4,10 @@
 // what was asked of it. Sources are made on the recording thread; read the
 // device after the take.
 #include <algorithm>
+#include <condition_variable>
 #include <cstring>
 #include <deque>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -75,7 +77,14 @@ public:
         return result;
     }
     void waitForPacket(std::chrono::milliseconds longest) override {  // as the polled engine does
-        std::this_thread::sleep_for(std::min(longest, std::chrono::milliseconds(5)));
+        std::unique_lock<std::mutex> lock(wakeMutex_);
+        wakeCv_.wait_for(lock, std::min(longest, std::chrono::milliseconds(5)), [this] { return woken_; });
+        woken_ = false;
+    }
+    void wake() override {
+        std::lock_guard<std::mutex> lock(wakeMutex_);
+        woken_ = true;
+        wakeCv_.notify_all();
     }
     PacketResult takePacket(CapturePacket& packet) override {
         if (lent_ || !opened_ || stopped_) return device_.log("misuse"), PacketResult::Lost;
@@ -115,6 +124,9 @@ private:
     StreamFormat stream_;
     int opened_ = 0;
     bool lent_ = false, lost_ = false, stopped_ = false;
+    std::mutex wakeMutex_;  // wake() comes from another thread
+    std::condition_variable wakeCv_;
+    bool woken_ = false;
 };
 
 inline CaptureSourceFactory FakeDevice::factory() {
