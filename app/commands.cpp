@@ -9,6 +9,7 @@
 #include "base/shared_state.h"
 #include "base/thread_start.h"
 #include "base/window_port.h"
+#include "panels/panels.h"
 #include "recording/recording_thread.h"
 
 CaptureSourceFactory captureSourceFactory;
@@ -324,7 +325,7 @@ bool onAppMessage(WindowPort& window, uint32_t message) {
     switch (message) {
     case WM_APP_UPDATE_VISUALS:
         window.invalidatePanel(IDC_WAVEFORM);
-        window.invalidatePanel(IDC_VOLUME_METER);
+        if (levelMeterOutdated()) window.invalidatePanel(IDC_VOLUME_METER);
         return true;
     case WM_APP_UPDATE_SPECTRUM:
         window.invalidatePanel(IDC_SPECTRUM);

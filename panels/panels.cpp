@@ -43,6 +43,16 @@ const std::vector<int16_t>& waveformColumns(int32_t width) {
     return columns;
 }
 
+// The level meter as drawn last: its width and its bar's. Window thread only.
+struct DrawnLevelMeter {
+    int32_t width = -1;
+    int32_t bar = -1;
+} drawnLevelMeter;
+
+int32_t levelBarWidth(int32_t width, float level) {
+    return static_cast<int32_t>(static_cast<float>(width) * level);
+}
+
 void fillBackground(Canvas& canvas, const Rect& rect, const PanelPalette& palette) {
     if (palette.background)
         canvas.fillRect(rect, *palette.background);
@@ -54,13 +64,17 @@ void fillBackground(Canvas& canvas, const Rect& rect, const PanelPalette& palett
 
 bool drawLevelMeter(Canvas& canvas, const Rect& rect, const PanelPalette& palette) {
     fillBackground(canvas, rect, palette);
-    const float level = currentLevel;
     const int32_t width = rect.right - rect.left;
-    const int32_t barWidth = static_cast<int32_t>(static_cast<float>(width) * level);
+    const int32_t barWidth = levelBarWidth(width, currentLevel);
+    drawnLevelMeter = {width, barWidth};
     Rect bar = rect;
     bar.right = rect.left + barWidth;
     canvas.fillRect(bar, palette.levelBar);
     return true;
+}
+
+bool levelMeterOutdated() {
+    return drawnLevelMeter.width < 0 || levelBarWidth(drawnLevelMeter.width, currentLevel) != drawnLevelMeter.bar;
 }
 
 bool drawWaveform(Canvas& canvas, const Rect& rect, const PanelPalette& palette) {

@@ -26,6 +26,10 @@ bool drawWaveform(Canvas& canvas, const Rect& rect, const PanelPalette& palette 
 // False when the spectrum holds fewer than two bins.
 bool drawSpectrum(Canvas& canvas, const Rect& rect, const PanelPalette& palette = DEFAULT_PANEL_PALETTE);
 
+// True when the level meter, drawn now, would differ from its last drawing:
+// a level that moves the bar by less than a pixel is no reason to repaint it.
+bool levelMeterOutdated();
+
 // The spectrum's label as it is drawn ("Peak: 997.0 Hz"): screen readers get
 // it as the spectrum's description.
 std::wstring peakLabel();
