@@ -327,6 +327,9 @@ bool onAppMessage(WindowPort& window, uint32_t message) {
         window.invalidatePanel(IDC_WAVEFORM);
         if (levelMeterOutdated()) window.invalidatePanel(IDC_VOLUME_METER);
         return true;
+    case WM_APP_UPDATE_LEVEL:
+        if (levelMeterOutdated()) window.invalidatePanel(IDC_VOLUME_METER);
+        return true;
     case WM_APP_UPDATE_SPECTRUM:
         window.invalidatePanel(IDC_SPECTRUM);
         return true;

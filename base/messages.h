@@ -22,6 +22,10 @@ constexpr uint32_t WM_APP_UPDATE_SPECTRUM = WM_APP_BASE + 7;
 constexpr uint32_t WM_APP_WRITE_FAILED = WM_APP_BASE + 8;
 // The device went away mid-take; the recording thread is opening it again.
 constexpr uint32_t WM_APP_RECONNECTING = WM_APP_BASE + 9;
+// The level changed while the waveform waits for its next repaint: each panel
+// keeps its own repaint ceiling, so that a sound's onset shows on the meter
+// at once, whenever the waveform was last repainted.
+constexpr uint32_t WM_APP_UPDATE_LEVEL = WM_APP_BASE + 10;
 
 constexpr int IDC_START = 1;
 constexpr int IDC_STOP = 2;

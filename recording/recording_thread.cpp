@@ -28,9 +28,9 @@ using Clock = std::chrono::steady_clock;
 constexpr std::chrono::milliseconds PACKET_WAIT_LIMIT{50};
 // How long the device may deliver nothing before the status line says so.
 constexpr std::chrono::seconds STALL_NOTICE{2};
-// The level and the waveform are repainted at most this often, however many
-// packets arrive: 30 times a second is as smooth as a meter needs to be, and
-// half the drawing of a screen's full rate.
+// The level and the waveform are each repainted at most this often, however
+// many packets arrive: 30 times a second is as smooth as a meter needs to be,
+// and half the drawing of a screen's full rate.
 constexpr std::chrono::milliseconds VISUALS_INTERVAL{33};
 // A lost device is opened again this often, until this long after the loss.
 constexpr std::chrono::milliseconds REOPEN_INTERVAL{500};
@@ -247,6 +247,9 @@ TakeOutcome capture(Session& s) {
     bool visualsPending = false;
     bool spectrumPending = false;  // a new spectrum goes with the next views
     Clock::time_point lastVisuals = lastDelivery - VISUALS_INTERVAL;
+    // The level as last announced, and when: the meter has a ceiling of its own.
+    float levelShown = currentLevel;
+    Clock::time_point lastLevel = lastVisuals;
     uint64_t readingsBeforePass = levelReadingCount();
     // Every way out of capture shows what was captured last.
     relaySpectra(true);
@@ -281,15 +284,28 @@ TakeOutcome capture(Session& s) {
             if (takeNewSpectrum()) spectrumPending = visualsPending = true;
             Clock::duration visualsDue = PACKET_WAIT_LIMIT;
             if (visualsPending) {
-                visualsDue = lastVisuals + VISUALS_INTERVAL - now;
+                const bool levelMoved = currentLevel != levelShown;
+                const Clock::duration wholeDue = lastVisuals + VISUALS_INTERVAL - now;
+                visualsDue = levelMoved ? std::min(wholeDue, lastLevel + VISUALS_INTERVAL - now) : wholeDue;
                 if (levelReadingUnderWay() && levelReadingCount() == readingsBeforePass)
                     visualsDue = std::max(visualsDue, lastDelivery + LEVEL_READING_WAIT - now);
                 if (visualsDue <= Clock::duration::zero()) {
-                    if (std::exchange(spectrumPending, false)) s.window->postMessage(WM_APP_UPDATE_SPECTRUM);
-                    s.window->postMessage(WM_APP_UPDATE_VISUALS);
-                    visualsPending = false;
-                    lastVisuals = now;
-                    visualsDue = PACKET_WAIT_LIMIT;
+                    if (levelMoved) {
+                        levelShown = currentLevel;
+                        lastLevel = now;
+                    }
+                    if (wholeDue <= Clock::duration::zero()) {
+                        if (std::exchange(spectrumPending, false))
+                            s.window->postMessage(WM_APP_UPDATE_SPECTRUM);
+                        s.window->postMessage(WM_APP_UPDATE_VISUALS);
+                        visualsPending = false;
+                        lastVisuals = now;
+                        visualsDue = PACKET_WAIT_LIMIT;
+                    } else {
+                        // The waveform waits for its own turn.
+                        s.window->postMessage(WM_APP_UPDATE_LEVEL);
+                        visualsDue = wholeDue;
+                    }
                 }
             }
             if (now - lastDelivery >= STALL_NOTICE) {

@@ -219,10 +219,13 @@ public:
     void waitForPacket(std::chrono::milliseconds longest) override {
         const Clock::time_point began = Clock::now();
         if (blockFrames_ != 0) {
-            // The block just taken says when the next one is due.
+            // The block just taken says when the next one is due. Blocks far
+            // shorter than a fragment are another listener's low latency,
+            // which this stream follows block by block.
             const Clock::time_point from = onBeat_ ? *beat_ : blockArrived_ + BLOCK_MARGIN;
             const auto length = std::chrono::microseconds(blockFrames_ * 1000000 / rate_);
             beat_ = std::min(from + length, began + fragmentLength_ + BLOCK_MARGIN);
+            if (length < fragmentLength_ / 2) beat_.reset();
             blockFrames_ = 0;
         }
         onBeat_ = false;

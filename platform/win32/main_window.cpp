@@ -166,7 +166,7 @@ LRESULT MainWindow::handleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             if (message == WM_APP_UPDATE_SPECTRUM)
                 spectrumAnnotation_.setText(hwndSpectrum, PROPID_ACC_DESCRIPTION, peakLabel());
             // The level changes with every packet: its value follows a little later, in one step.
-            if (message == WM_APP_UPDATE_VISUALS && !levelValueDue_)
+            if ((message == WM_APP_UPDATE_VISUALS || message == WM_APP_UPDATE_LEVEL) && !levelValueDue_)
                 levelValueDue_ = SetTimer(window_, LEVEL_VALUE_TIMER, LEVEL_VALUE_PERIOD_MS, nullptr) != 0;
             return 0;
         }
