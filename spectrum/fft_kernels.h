@@ -1,34 +1,41 @@
 #pragma once
-// The vector forms of the transform and of the spectrum's magnitude loops, one
-// set per instruction set, and the pieces of the transform that the spectrum
-// worker runs directly on its own buffers. Spectrum worker (and tests) only.
+// The vector forms of the transform and of the spectrum's loops, one set per
+// instruction set, and the pieces of the transform that the spectrum worker
+// runs directly on its own buffers. Spectrum worker (and tests) only.
 #include <cstddef>
 
 struct FftKernels {
-    size_t width;  // floats per vector; stages need n >= width * width
-    // Butterfly stages over bit-reversed input; twiddles of half-length h at [h, 2h).
-    void (*stages)(float* re, float* im, size_t n, const float* twRe, const float* twIm);
+    size_t width;  // floats per vector; the kernels need n >= width * width
+    // The whole transform in place; twiddles of half-length h at [h, 2h).
+    void (*transform)(float* re, float* im, size_t n, const float* twRe, const float* twIm);
+    // The transform of n real samples in re (im is scratch), n >= 4096, into
+    // the magnitudes of bins 0 .. n/2 - 1; returns the largest above floor,
+    // else floor.
+    float (*spectrum)(float* re, float* im, size_t n, const float* twRe, const float* twIm, float* magnitude,
+                      float floor);
 };
 
-extern const FftKernels SSE2_FFT_KERNELS;  // any x86-64
-extern const FftKernels AVX_FFT_KERNELS;   // only where avxSupported()
+extern const FftKernels SSE2_FFT_KERNELS;     // any x86-64
+extern const FftKernels AVX_FFT_KERNELS;      // only where avxSupported()
+extern const FftKernels AVX512_FFT_KERNELS;   // only where avx512Supported()
 
 bool avxSupported();
+bool avx512Supported();
 // The widest set this processor runs.
 const FftKernels& fftKernels();
 
 // Reorders x[0..n) into bit-reversed index order; n a power of two.
 void bitReverse(float* x, size_t n);
-// The butterfly stages of fft() over bit-reversed input, n a power of two.
-void fftStages(const FftKernels& kernels, float* re, float* im, size_t n);
 // All of fft() with the given kernels, n a power of two.
 void fftWith(const FftKernels& kernels, float* re, float* im, size_t n);
+// The spectrum's transform of FFT_SIZE real samples in re (im is scratch):
+// writes the magnitudes of bins 0 .. FFT_SIZE/2 - 1 to magnitude (which may be
+// im) and returns the largest above floor, else floor.
+float fftMagnitudes(const FftKernels& kernels, float* re, float* im, float* magnitude, float floor);
 
 // The spectrum's loops over bins, in SSE2 on every processor so that they are
 // the same code wherever they run; count is a multiple of 4.
-// Magnitudes of count bins (magnitude may be re or im); returns the largest
-// above floor, else floor.
-float spectrumMagnitudes(const float* re, const float* im, float* magnitude, size_t count, float floor);
 // Lowest index holding x, or count.
 size_t firstBinEqualTo(const float* values, size_t count, float x);
-void divideBins(float* values, size_t count, float divisor);
+// out[k] = values[k] / divisor.
+void divideBins(const float* values, float* out, size_t count, float divisor);

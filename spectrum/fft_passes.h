@@ -1,13 +1,19 @@
 #pragma once
-// The transform's butterfly passes and the spectrum's magnitude loops, written
-// once over a vector instruction set. Each translation unit that includes this
+// The transform's passes and the spectrum's magnitude loops, written once over
+// a vector instruction set. Each translation unit that includes this
 // instantiates it with its own set, declared in an unnamed namespace, so every
 // instantiation stays inside the unit that was compiled for that set.
 //
 // Every butterfly is the scalar one, operation for operation and in the same
 // order; passes only change the order of butterflies that do not depend on each
-// other, so every form gives the scalar transform's result bit for bit.
+// other, so every form gives the scalar transform's result bit for bit. The
+// only operations left out are those whose result is known exactly: on a real
+// input the first stages' twiddle (1, 0) leaves every imaginary part +0.
 #include <cstddef>
+
+// Loops over a vector's lanes or a sweep's registers are unrolled so that
+// the arrays they index live in registers.
+#define UNROLL_FULLY _Pragma("GCC unroll 16")
 
 namespace fftpass {
 
@@ -27,117 +33,222 @@ inline void butterfly(typename Isa::V& ar, typename Isa::V& ai, typename Isa::V&
     ai = Isa::add(ai, ti);
 }
 
-// Stages of half-length 1 .. W/2 (all butterflies inside W consecutive
-// elements): a W x W tile is transposed so that each butterfly pairs two whole
-// vectors sharing one twiddle.
-template <class Isa>
-void smallStages(float* re, float* im, size_t n, const float* twRe, const float* twIm) {
+constexpr size_t reverseBits(size_t x, size_t bits) {
+    size_t r = 0;
+    for (size_t b = 0; b < bits; ++b) r |= ((x >> b) & 1) << (bits - 1 - b);
+    return r;
+}
+
+constexpr size_t log2Of(size_t x) {
+    size_t bits = 0;
+    while ((size_t{1} << bits) < x) ++bits;
+    return bits;
+}
+
+// One tile of the first sweep (see firstStages): rows a of W elements, rowStride
+// apart, are loaded into slots rev a; the stages of half-length 1 .. W/2 pair
+// whole slots; the transpose then makes vector c the W consecutive outputs
+// that go to row rev c of the partner tile.
+template <class Isa, bool REAL>
+inline void tileStages(const float* re, const float* im, size_t rowStride, typename Isa::V* r, typename Isa::V* i,
+                       const float* twRe, const float* twIm) {
+    constexpr size_t W = Isa::W;
+    constexpr size_t BITS = log2Of(W);
+    UNROLL_FULLY
+    for (size_t a = 0; a < W; ++a) {
+        r[reverseBits(a, BITS)] = Isa::load(re + a * rowStride);
+        i[reverseBits(a, BITS)] = REAL ? Isa::zero() : Isa::load(im + a * rowStride);
+    }
+    UNROLL_FULLY
+    for (size_t bit = 0; bit < BITS; ++bit) {
+        const size_t h = size_t{1} << bit;
+        UNROLL_FULLY
+        for (size_t m = 0; m < W / 2; ++m) {
+            const size_t k = m & (h - 1), a = (m - k) * 2 + k;
+            typename Isa::V &ar = r[a], &br = r[a + h];
+            if (REAL && k == 0 && h <= 2) {
+                // Twiddle (1, 0) on +0 imaginary parts: t = (b, +0) exactly,
+                // and the imaginary parts stay +0.
+                const typename Isa::V b = br;
+                br = Isa::sub(ar, b);
+                ar = Isa::add(ar, b);
+                continue;
+            }
+            butterfly<Isa>(ar, i[a], br, i[a + h], Isa::set1(twRe[h + k]), Isa::set1(twIm[h + k]));
+        }
+    }
+    Isa::transpose(r);
+    Isa::transpose(i);
+}
+
+// Bit reversal and the stages of half-length 1 .. W/2 in one sweep; n >= W * W.
+// The index (a, b, c), a and c of log2(W) bits, goes to (rev c, rev b, rev a),
+// so tile b (the W x W elements sharing b) fills the rows of tile rev b: the two
+// are loaded before either is stored. With REAL, im is not read (the input is
+// real) but written.
+template <class Isa, bool REAL>
+void firstStages(float* re, float* im, size_t n, const float* twRe, const float* twIm) {
     using V = typename Isa::V;
     constexpr size_t W = Isa::W;
-    for (size_t t = 0; t < n; t += W * W) {
-        V r[W], i[W];
-        for (size_t row = 0; row < W; ++row) {
-            r[row] = Isa::load(re + t + row * W);
-            i[row] = Isa::load(im + t + row * W);
-        }
-        Isa::transpose(r);
-        Isa::transpose(i);
-        for (size_t h = 1; h < W; h *= 2)
-            for (size_t s = 0; s < W; s += 2 * h)
-                for (size_t k = 0; k < h; ++k)
-                    butterfly<Isa>(r[s + k], i[s + k], r[s + k + h], i[s + k + h], Isa::set1(twRe[h + k]),
-                                   Isa::set1(twIm[h + k]));
-        Isa::transpose(r);
-        Isa::transpose(i);
-        for (size_t row = 0; row < W; ++row) {
-            Isa::store(re + t + row * W, r[row]);
-            Isa::store(im + t + row * W, i[row]);
+    constexpr size_t BITS = log2Of(W);
+    const size_t rowStride = n / W;
+    const size_t tiles = n / (W * W);
+    const size_t tileBits = log2Of(tiles);
+    for (size_t b = 0; b < tiles; ++b) {
+        const size_t rb = reverseBits(b, tileBits);
+        if (rb < b) continue;
+        V r[W], i[W], pr[W], pi[W];
+        tileStages<Isa, REAL>(re + b * W, im + b * W, rowStride, r, i, twRe, twIm);
+        if (rb != b) tileStages<Isa, REAL>(re + rb * W, im + rb * W, rowStride, pr, pi, twRe, twIm);
+        UNROLL_FULLY
+        for (size_t c = 0; c < W; ++c) {
+            const size_t row = reverseBits(c, BITS) * rowStride;
+            Isa::store(re + row + rb * W, r[c]);
+            Isa::store(im + row + rb * W, i[c]);
+            if (rb == b) continue;
+            Isa::store(re + row + b * W, pr[c]);
+            Isa::store(im + row + b * W, pi[c]);
         }
     }
 }
 
-// One stage of half-length h (h >= W).
-template <class Isa>
-void stage(float* re, float* im, size_t n, size_t h, const float* twRe, const float* twIm) {
+// Stages of half-length h .. 2^(M-1) h in one sweep: 2^M elements h apart are
+// loaded, go through the M stages and are stored once. twRe/twIm hold the
+// twiddles of half-length H at [H, 2H).
+template <class Isa, size_t M>
+void sweep(float* re, float* im, size_t n, size_t h, const float* twRe, const float* twIm) {
     using V = typename Isa::V;
-    for (size_t s = 0; s < n; s += 2 * h)
+    constexpr size_t Q = size_t{1} << M;
+    for (size_t s = 0; s < n; s += Q * h)
         for (size_t k = 0; k < h; k += Isa::W) {
             float* r0 = re + s + k;
             float* i0 = im + s + k;
-            V ar = Isa::load(r0), ai = Isa::load(i0);
-            V br = Isa::load(r0 + h), bi = Isa::load(i0 + h);
-            butterfly<Isa>(ar, ai, br, bi, Isa::load(twRe + h + k), Isa::load(twIm + h + k));
-            Isa::store(r0, ar);
-            Isa::store(i0, ai);
-            Isa::store(r0 + h, br);
-            Isa::store(i0 + h, bi);
-        }
-}
-
-// Stages of half-lengths h and 2h (h >= W) in one sweep: four elements are
-// loaded, go through both stages and are stored once.
-template <class Isa>
-void stagePair(float* re, float* im, size_t n, size_t h, const float* twRe, const float* twIm) {
-    using V = typename Isa::V;
-    for (size_t s = 0; s < n; s += 4 * h)
-        for (size_t k = 0; k < h; k += Isa::W) {
-            float* r0 = re + s + k;
-            float* i0 = im + s + k;
-            V r[4], i[4];
-            for (size_t q = 0; q < 4; ++q) {
+            V r[Q], i[Q];
+            UNROLL_FULLY
+            for (size_t q = 0; q < Q; ++q) {
                 r[q] = Isa::load(r0 + q * h);
                 i[q] = Isa::load(i0 + q * h);
             }
-            const V w1r = Isa::load(twRe + h + k), w1i = Isa::load(twIm + h + k);
-            butterfly<Isa>(r[0], i[0], r[1], i[1], w1r, w1i);
-            butterfly<Isa>(r[2], i[2], r[3], i[3], w1r, w1i);
-            butterfly<Isa>(r[0], i[0], r[2], i[2], Isa::load(twRe + 2 * h + k), Isa::load(twIm + 2 * h + k));
-            butterfly<Isa>(r[1], i[1], r[3], i[3], Isa::load(twRe + 3 * h + k), Isa::load(twIm + 3 * h + k));
-            for (size_t q = 0; q < 4; ++q) {
+            UNROLL_FULLY
+            for (size_t j = 0; j < M; ++j) {
+                const size_t half = size_t{1} << j;
+                const size_t tw = (h << j) + k;
+                UNROLL_FULLY
+                for (size_t q = 0; q < Q; ++q) {
+                    if (q & half) continue;
+                    const size_t at = tw + (q & (half - 1)) * h;
+                    butterfly<Isa>(r[q], i[q], r[q + half], i[q + half], Isa::load(twRe + at), Isa::load(twIm + at));
+                }
+            }
+            UNROLL_FULLY
+            for (size_t q = 0; q < Q; ++q) {
                 Isa::store(r0 + q * h, r[q]);
                 Isa::store(i0 + q * h, i[q]);
             }
         }
 }
 
-// Stages of half-length h, 2h, ... while the stage's length fits in n.
+// Stages of half-length h .. end/2 (powers of two, h >= W), in sweeps of as
+// many stages as the set's registers hold, never leaving a lone last stage
+// that a split could avoid.
 template <class Isa>
-void stagesFrom(float* re, float* im, size_t n, size_t h, const float* twRe, const float* twIm) {
-    for (; 4 * h <= n; h *= 4) stagePair<Isa>(re, im, n, h, twRe, twIm);
-    if (2 * h <= n) stage<Isa>(re, im, n, h, twRe, twIm);
+void sweeps(float* re, float* im, size_t n, size_t h, size_t end, const float* twRe, const float* twIm) {
+    while (h < end) {
+        const size_t left = log2Of(end / h);
+        if (Isa::SWEEP >= 3 && left >= 3 && left != 4) {
+            sweep<Isa, 3>(re, im, n, h, twRe, twIm);
+            h *= 8;
+        } else if (left >= 2) {
+            sweep<Isa, 2>(re, im, n, h, twRe, twIm);
+            h *= 4;
+        } else {
+            sweep<Isa, 1>(re, im, n, h, twRe, twIm);
+            h *= 2;
+        }
+    }
 }
 
-// All butterfly stages over bit-reversed input; n a power of two >= W * W.
-// twRe/twIm hold stage h's twiddles at [h, 2h).
+// The butterfly stages of half-length W .. end/2, chunk by chunk, then the
+// rest up to half-length `last` / 2 over the whole array.
 template <class Isa>
-void runStages(float* re, float* im, size_t n, const float* twRe, const float* twIm) {
+void stagesAfterFirst(float* re, float* im, size_t n, size_t last, const float* twRe, const float* twIm) {
     const size_t chunk = n < CHUNK ? n : CHUNK;
-    for (size_t offset = 0; offset < n; offset += chunk) {
-        smallStages<Isa>(re + offset, im + offset, chunk, twRe, twIm);
-        stagesFrom<Isa>(re + offset, im + offset, chunk, Isa::W, twRe, twIm);
-    }
-    stagesFrom<Isa>(re, im, n, chunk, twRe, twIm);
+    for (size_t offset = 0; offset < n; offset += chunk)
+        sweeps<Isa>(re + offset, im + offset, chunk, Isa::W, chunk, twRe, twIm);
+    sweeps<Isa>(re, im, n, chunk, last, twRe, twIm);
 }
 
-// magnitude[k] = sqrt(re[k] * re[k] + im[k] * im[k]) for k < count (a
-// multiple of W). Returns the largest magnitude above floor, or floor itself;
-// NaN magnitudes never count.
+// The whole transform in place: bit reversal and all stages; n a power of
+// two >= W * W.
 template <class Isa>
-float magnitudes(const float* re, const float* im, float* magnitude, size_t count, float floor) {
+void transform(float* re, float* im, size_t n, const float* twRe, const float* twIm) {
+    firstStages<Isa, false>(re, im, n, twRe, twIm);
+    stagesAfterFirst<Isa>(re, im, n, n, twRe, twIm);
+}
+
+// The last M stages over the whole array (n = 2^M h), keeping only the first
+// half of the last stage's outputs, straight into magnitude[k] = sqrt(re^2 +
+// im^2), k < n / 2. magnitude may be im. Returns the largest magnitude above
+// floor, or floor itself; NaN magnitudes never count.
+template <class Isa, size_t M>
+float lastSweepMagnitudes(float* re, float* im, size_t h, const float* twRe, const float* twIm, float* magnitude,
+                          float floor) {
     using V = typename Isa::V;
+    constexpr size_t Q = size_t{1} << M;
     V largest = Isa::set1(floor);
-    for (size_t k = 0; k < count; k += Isa::W) {
-        const V r = Isa::load(re + k), i = Isa::load(im + k);
-        const V m = Isa::sqrt(Isa::add(Isa::mul(r, r), Isa::mul(i, i)));
-        Isa::store(magnitude + k, m);
-        largest = Isa::maxUnlessNan(m, largest);
+    for (size_t k = 0; k < h; k += Isa::W) {
+        V r[Q], i[Q];
+        UNROLL_FULLY
+        for (size_t q = 0; q < Q; ++q) {
+            r[q] = Isa::load(re + k + q * h);
+            i[q] = Isa::load(im + k + q * h);
+        }
+        UNROLL_FULLY
+        for (size_t j = 0; j + 1 < M; ++j) {
+            const size_t half = size_t{1} << j;
+            const size_t tw = (h << j) + k;
+            UNROLL_FULLY
+            for (size_t q = 0; q < Q; ++q) {
+                if (q & half) continue;
+                const size_t at = tw + (q & (half - 1)) * h;
+                butterfly<Isa>(r[q], i[q], r[q + half], i[q + half], Isa::load(twRe + at), Isa::load(twIm + at));
+            }
+        }
+        UNROLL_FULLY
+        for (size_t q = 0; q < Q / 2; ++q) {
+            const size_t at = (h << (M - 1)) + k + q * h;
+            const V wr = Isa::load(twRe + at), wi = Isa::load(twIm + at);
+            const V br = r[q + Q / 2], bi = i[q + Q / 2];
+            const V tr = Isa::sub(Isa::mul(br, wr), Isa::mul(bi, wi));
+            const V ti = Isa::add(Isa::mul(br, wi), Isa::mul(bi, wr));
+            const V ar = Isa::add(r[q], tr), ai = Isa::add(i[q], ti);
+            const V m = Isa::sqrt(Isa::add(Isa::mul(ar, ar), Isa::mul(ai, ai)));
+            Isa::store(magnitude + k + q * h, m);
+            largest = Isa::maxUnlessNan(m, largest);
+        }
     }
+    // The largest of a set, whatever order it was met in.
     float lanes[Isa::W];
     Isa::store(lanes, largest);
     float result = lanes[0];
     for (size_t l = 1; l < Isa::W; ++l)
         if (lanes[l] > result) result = lanes[l];
     return result;
+}
+
+// The spectrum's transform: re holds n real samples in natural order (im's
+// contents do not matter); on return magnitude[0 .. n/2) holds the first n/2
+// bins' magnitudes (magnitude may be im). n a power of two >= 2 * CHUNK.
+// Returns the largest magnitude above floor, or floor.
+template <class Isa>
+float spectrum(float* re, float* im, size_t n, const float* twRe, const float* twIm, float* magnitude, float floor) {
+    firstStages<Isa, true>(re, im, n, twRe, twIm);
+    const size_t lastStages = log2Of(n / CHUNK) < Isa::SWEEP ? log2Of(n / CHUNK) : Isa::SWEEP;
+    const size_t last = n >> lastStages;
+    stagesAfterFirst<Isa>(re, im, n, last, twRe, twIm);
+    if (lastStages == 3) return lastSweepMagnitudes<Isa, 3>(re, im, last, twRe, twIm, magnitude, floor);
+    if (lastStages == 2) return lastSweepMagnitudes<Isa, 2>(re, im, last, twRe, twIm, magnitude, floor);
+    return lastSweepMagnitudes<Isa, 1>(re, im, last, twRe, twIm, magnitude, floor);
 }
 
 // Lowest k < count (a multiple of W) with values[k] == x, or count.
@@ -151,11 +262,11 @@ size_t firstEqual(const float* values, size_t count, float x) {
     return count;
 }
 
-// values[k] /= divisor for k < count (a multiple of W).
+// out[k] = values[k] / divisor for k < count (a multiple of W).
 template <class Isa>
-void divideAll(float* values, size_t count, float divisor) {
+void divideAll(const float* values, float* out, size_t count, float divisor) {
     const typename Isa::V d = Isa::set1(divisor);
-    for (size_t k = 0; k < count; k += Isa::W) Isa::store(values + k, Isa::div(Isa::load(values + k), d));
+    for (size_t k = 0; k < count; k += Isa::W) Isa::store(out + k, Isa::div(Isa::load(values + k), d));
 }
 
 }  // namespace fftpass
