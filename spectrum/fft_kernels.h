@@ -4,15 +4,21 @@
 // runs directly on its own buffers. Spectrum worker (and tests) only.
 #include <cstddef>
 
+// The spectrum kernels' working storage is spaced out by SPACED_GAP floats
+// (one cache line) after every SPACED_BLOCK elements: spacedSize(n) floats.
+constexpr size_t SPACED_BLOCK = 4096;
+constexpr size_t SPACED_GAP = 16;
+constexpr size_t spacedSize(size_t n) { return n + n / SPACED_BLOCK * SPACED_GAP; }
+
 struct FftKernels {
     size_t width;  // floats per vector; the kernels need n >= width * width
     // The whole transform in place; twiddles of half-length h at [h, 2h).
     void (*transform)(float* re, float* im, size_t n, const float* twRe, const float* twIm);
-    // The transform of n real samples in re (im is scratch), n >= 4096, into
-    // the magnitudes of bins 0 .. n/2 - 1; returns the largest above floor,
-    // else floor.
-    float (*spectrum)(float* re, float* im, size_t n, const float* twRe, const float* twIm, float* magnitude,
-                      float floor);
+    // The transform of n real samples, n >= 4096, in working storage re and
+    // im of spacedSize(n) floats, into the magnitudes of bins 0 .. n/2 - 1;
+    // returns the largest above floor, else floor.
+    float (*spectrum)(const float* samples, float* re, float* im, size_t n, const float* twRe, const float* twIm,
+                      float* magnitude, float floor);
 };
 
 extern const FftKernels SSE2_FFT_KERNELS;     // any x86-64
@@ -28,10 +34,11 @@ const FftKernels& fftKernels();
 void bitReverse(float* x, size_t n);
 // All of fft() with the given kernels, n a power of two.
 void fftWith(const FftKernels& kernels, float* re, float* im, size_t n);
-// The spectrum's transform of FFT_SIZE real samples in re (im is scratch):
-// writes the magnitudes of bins 0 .. FFT_SIZE/2 - 1 to magnitude (which may be
-// im) and returns the largest above floor, else floor.
-float fftMagnitudes(const FftKernels& kernels, float* re, float* im, float* magnitude, float floor);
+// The spectrum's transform of FFT_SIZE real samples, in working storage re
+// and im of spacedSize(FFT_SIZE) floats: writes the magnitudes of bins 0 ..
+// FFT_SIZE/2 - 1 to magnitude and returns the largest above floor, else floor.
+float fftMagnitudes(const FftKernels& kernels, const float* samples, float* re, float* im, float* magnitude,
+                    float floor);
 
 // The spectrum's loops over bins, in SSE2 on every processor so that they are
 // the same code wherever they run; count is a multiple of 4.

@@ -11,6 +11,8 @@
 // input the first stages' twiddle (1, 0) leaves every imaginary part +0.
 #include <cstddef>
 
+#include "spectrum/fft_kernels.h"
+
 // Loops over a vector's lanes or a sweep's registers are unrolled so that
 // the arrays they index live in registers.
 #define UNROLL_FULLY _Pragma("GCC unroll 16")
@@ -20,6 +22,17 @@ namespace fftpass {
 // Elements per cache-resident chunk: the chunk's re and im and the twiddles of
 // the stages it runs stay in L1 while all those stages run over it.
 constexpr size_t CHUNK = 2048;
+
+// Where element o of a transform is stored: packed, or spaced out by one
+// cache line after every SPACED_BLOCK elements. In the spectrum's own storage,
+// rows a block or more apart (the first sweep's stores, the last sweeps'
+// loads) then fall in different cache sets instead of all in one.
+struct Packed {
+    static size_t at(size_t o) { return o; }
+};
+struct Spaced {
+    static size_t at(size_t o) { return o + o / SPACED_BLOCK * SPACED_GAP; }
+};
 
 // The scalar butterfly: t = b * w; b = a - t; a = a + t.
 template <class Isa>
@@ -84,9 +97,8 @@ inline void tileStages(const float* re, const float* im, size_t rowStride, typen
 // Bit reversal and the stages of half-length 1 .. W/2 in one sweep; n >= W * W.
 // The index (a, b, c), a and c of log2(W) bits, goes to (rev c, rev b, rev a),
 // so tile b (the W x W elements sharing b) fills the rows of tile rev b: the two
-// are loaded before either is stored. With REAL, im is not read (the input is
-// real) but written.
-template <class Isa, bool REAL>
+// are loaded before either is stored.
+template <class Isa>
 void firstStages(float* re, float* im, size_t n, const float* twRe, const float* twIm) {
     using V = typename Isa::V;
     constexpr size_t W = Isa::W;
@@ -98,8 +110,8 @@ void firstStages(float* re, float* im, size_t n, const float* twRe, const float*
         const size_t rb = reverseBits(b, tileBits);
         if (rb < b) continue;
         V r[W], i[W], pr[W], pi[W];
-        tileStages<Isa, REAL>(re + b * W, im + b * W, rowStride, r, i, twRe, twIm);
-        if (rb != b) tileStages<Isa, REAL>(re + rb * W, im + rb * W, rowStride, pr, pi, twRe, twIm);
+        tileStages<Isa, false>(re + b * W, im + b * W, rowStride, r, i, twRe, twIm);
+        if (rb != b) tileStages<Isa, false>(re + rb * W, im + rb * W, rowStride, pr, pi, twRe, twIm);
         UNROLL_FULLY
         for (size_t c = 0; c < W; ++c) {
             const size_t row = reverseBits(c, BITS) * rowStride;
@@ -112,22 +124,46 @@ void firstStages(float* re, float* im, size_t n, const float* twRe, const float*
     }
 }
 
+// The same first sweep for a real input read from elsewhere: with nothing
+// to overwrite, each tile is stored as soon as it is done.
+template <class Isa, class L>
+void firstStagesReal(const float* in, float* re, float* im, size_t n, const float* twRe, const float* twIm) {
+    using V = typename Isa::V;
+    constexpr size_t W = Isa::W;
+    constexpr size_t BITS = log2Of(W);
+    const size_t rowStride = n / W;
+    const size_t tiles = n / (W * W);
+    const size_t tileBits = log2Of(tiles);
+    // In the order of the outputs: each of the 2W rows stored to moves on by one
+    // vector per tile, which the prefetcher follows; the loads, issued together,
+    // wait in parallel.
+    for (size_t rb = 0; rb < tiles; ++rb) {
+        const size_t b = reverseBits(rb, tileBits);
+        V r[W], i[W];
+        tileStages<Isa, true>(in + b * W, nullptr, rowStride, r, i, twRe, twIm);
+        UNROLL_FULLY
+        for (size_t c = 0; c < W; ++c) {
+            const size_t at = L::at(reverseBits(c, BITS) * rowStride + rb * W);
+            Isa::store(re + at, r[c]);
+            Isa::store(im + at, i[c]);
+        }
+    }
+}
+
 // Stages of half-length h .. 2^(M-1) h in one sweep: 2^M elements h apart are
 // loaded, go through the M stages and are stored once. twRe/twIm hold the
 // twiddles of half-length H at [H, 2H).
-template <class Isa, size_t M>
+template <class Isa, size_t M, class L>
 void sweep(float* re, float* im, size_t n, size_t h, const float* twRe, const float* twIm) {
     using V = typename Isa::V;
     constexpr size_t Q = size_t{1} << M;
     for (size_t s = 0; s < n; s += Q * h)
         for (size_t k = 0; k < h; k += Isa::W) {
-            float* r0 = re + s + k;
-            float* i0 = im + s + k;
             V r[Q], i[Q];
             UNROLL_FULLY
             for (size_t q = 0; q < Q; ++q) {
-                r[q] = Isa::load(r0 + q * h);
-                i[q] = Isa::load(i0 + q * h);
+                r[q] = Isa::load(re + L::at(s + k + q * h));
+                i[q] = Isa::load(im + L::at(s + k + q * h));
             }
             UNROLL_FULLY
             for (size_t j = 0; j < M; ++j) {
@@ -142,8 +178,8 @@ void sweep(float* re, float* im, size_t n, size_t h, const float* twRe, const fl
             }
             UNROLL_FULLY
             for (size_t q = 0; q < Q; ++q) {
-                Isa::store(r0 + q * h, r[q]);
-                Isa::store(i0 + q * h, i[q]);
+                Isa::store(re + L::at(s + k + q * h), r[q]);
+                Isa::store(im + L::at(s + k + q * h), i[q]);
             }
         }
 }
@@ -151,45 +187,47 @@ void sweep(float* re, float* im, size_t n, size_t h, const float* twRe, const fl
 // Stages of half-length h .. end/2 (powers of two, h >= W), in sweeps of as
 // many stages as the set's registers hold, never leaving a lone last stage
 // that a split could avoid.
-template <class Isa>
+template <class Isa, class L>
 void sweeps(float* re, float* im, size_t n, size_t h, size_t end, const float* twRe, const float* twIm) {
     while (h < end) {
         const size_t left = log2Of(end / h);
         if (Isa::SWEEP >= 3 && left >= 3 && left != 4) {
-            sweep<Isa, 3>(re, im, n, h, twRe, twIm);
+            sweep<Isa, 3, L>(re, im, n, h, twRe, twIm);
             h *= 8;
         } else if (left >= 2) {
-            sweep<Isa, 2>(re, im, n, h, twRe, twIm);
+            sweep<Isa, 2, L>(re, im, n, h, twRe, twIm);
             h *= 4;
         } else {
-            sweep<Isa, 1>(re, im, n, h, twRe, twIm);
+            sweep<Isa, 1, L>(re, im, n, h, twRe, twIm);
             h *= 2;
         }
     }
 }
 
-// The butterfly stages of half-length W .. end/2, chunk by chunk, then the
-// rest up to half-length `last` / 2 over the whole array.
-template <class Isa>
+// The butterfly stages of half-length W .. end/2, chunk by chunk (a chunk is
+// never spaced out inside), then the rest up to half-length `last` / 2 over
+// the whole array.
+template <class Isa, class L>
 void stagesAfterFirst(float* re, float* im, size_t n, size_t last, const float* twRe, const float* twIm) {
+    static_assert(SPACED_BLOCK % CHUNK == 0);
     const size_t chunk = n < CHUNK ? n : CHUNK;
     for (size_t offset = 0; offset < n; offset += chunk)
-        sweeps<Isa>(re + offset, im + offset, chunk, Isa::W, chunk, twRe, twIm);
-    sweeps<Isa>(re, im, n, chunk, last, twRe, twIm);
+        sweeps<Isa, Packed>(re + L::at(offset), im + L::at(offset), chunk, Isa::W, chunk, twRe, twIm);
+    sweeps<Isa, L>(re, im, n, chunk, last, twRe, twIm);
 }
 
 // The whole transform in place: bit reversal and all stages; n a power of
 // two >= W * W.
 template <class Isa>
 void transform(float* re, float* im, size_t n, const float* twRe, const float* twIm) {
-    firstStages<Isa, false>(re, im, n, twRe, twIm);
-    stagesAfterFirst<Isa>(re, im, n, n, twRe, twIm);
+    firstStages<Isa>(re, im, n, twRe, twIm);
+    stagesAfterFirst<Isa, Packed>(re, im, n, n, twRe, twIm);
 }
 
-// The last M stages over the whole array (n = 2^M h), keeping only the first
-// half of the last stage's outputs, straight into magnitude[k] = sqrt(re^2 +
-// im^2), k < n / 2. magnitude may be im. Returns the largest magnitude above
-// floor, or floor itself; NaN magnitudes never count.
+// The last M stages over the whole array (n = 2^M h), stored spaced out,
+// keeping only the first half of the last stage's outputs, straight into
+// magnitude[k] = sqrt(re^2 + im^2), k < n / 2. Returns the largest magnitude
+// above floor, or floor itself; NaN magnitudes never count.
 template <class Isa, size_t M>
 float lastSweepMagnitudes(float* re, float* im, size_t h, const float* twRe, const float* twIm, float* magnitude,
                           float floor) {
@@ -200,8 +238,8 @@ float lastSweepMagnitudes(float* re, float* im, size_t h, const float* twRe, con
         V r[Q], i[Q];
         UNROLL_FULLY
         for (size_t q = 0; q < Q; ++q) {
-            r[q] = Isa::load(re + k + q * h);
-            i[q] = Isa::load(im + k + q * h);
+            r[q] = Isa::load(re + Spaced::at(k + q * h));
+            i[q] = Isa::load(im + Spaced::at(k + q * h));
         }
         UNROLL_FULLY
         for (size_t j = 0; j + 1 < M; ++j) {
@@ -236,16 +274,17 @@ float lastSweepMagnitudes(float* re, float* im, size_t h, const float* twRe, con
     return result;
 }
 
-// The spectrum's transform: re holds n real samples in natural order (im's
-// contents do not matter); on return magnitude[0 .. n/2) holds the first n/2
-// bins' magnitudes (magnitude may be im). n a power of two >= 2 * CHUNK.
+// The spectrum's transform of n real samples in natural order, with re and im
+// (spacedSize(n) floats each) as working storage; on return magnitude[0 ..
+// n/2) holds the first n/2 bins' magnitudes. n a power of two >= 2 * CHUNK.
 // Returns the largest magnitude above floor, or floor.
 template <class Isa>
-float spectrum(float* re, float* im, size_t n, const float* twRe, const float* twIm, float* magnitude, float floor) {
-    firstStages<Isa, true>(re, im, n, twRe, twIm);
+float spectrum(const float* samples, float* re, float* im, size_t n, const float* twRe, const float* twIm,
+               float* magnitude, float floor) {
+    firstStagesReal<Isa, Spaced>(samples, re, im, n, twRe, twIm);
     const size_t lastStages = log2Of(n / CHUNK) < Isa::SWEEP ? log2Of(n / CHUNK) : Isa::SWEEP;
     const size_t last = n >> lastStages;
-    stagesAfterFirst<Isa>(re, im, n, last, twRe, twIm);
+    stagesAfterFirst<Isa, Spaced>(re, im, n, last, twRe, twIm);
     if (lastStages == 3) return lastSweepMagnitudes<Isa, 3>(re, im, last, twRe, twIm, magnitude, floor);
     if (lastStages == 2) return lastSweepMagnitudes<Isa, 2>(re, im, last, twRe, twIm, magnitude, floor);
     return lastSweepMagnitudes<Isa, 1>(re, im, last, twRe, twIm, magnitude, floor);

@@ -14,11 +14,11 @@
 namespace {
 
 // Working storage of the analyses, reused by each so that the worker
-// allocates nothing per block; the magnitudes overwrite the imaginary parts
-// they come from. Spectrum worker only (one analysis at a time). The
-// transform reads im only after writing it, so it needs no clearing.
-alignas(64) float workRe[FFT_SIZE];
-alignas(64) float workIm[FFT_SIZE];
+// allocates nothing per block. Spectrum worker only (one analysis at a time).
+alignas(64) float windowed[FFT_SIZE];
+alignas(64) float workRe[spacedSize(FFT_SIZE)];
+alignas(64) float workIm[spacedSize(FFT_SIZE)];
+alignas(64) float magnitude[FFT_SIZE / 2];
 
 // One finished block's storage, kept for the producer's next block. Guarded
 // by fftMutex.
@@ -36,14 +36,13 @@ void processFFTWith(const FftKernels& kernels, const int16_t* samples, uint64_t 
     initBlackman();
     const size_t used = count < FFT_SIZE ? static_cast<size_t>(count) : FFT_SIZE;
     for (size_t i = 0; i < used; ++i)
-        workRe[i] = (static_cast<float>(samples[i]) / 32768.0f) * blackmanWin[i];
-    std::fill(workRe + used, workRe + FFT_SIZE, 0.0f);
+        windowed[i] = (static_cast<float>(samples[i]) / 32768.0f) * blackmanWin[i];
+    std::fill(windowed + used, windowed + FFT_SIZE, 0.0f);
 
     const size_t bins = FFT_SIZE / 2;
     // A bin must exceed 1e-8 to become the peak; the lowest of equal bins wins.
     const float floor = 1e-8f;
-    float* const magnitude = workIm;
-    const float maximum = fftMagnitudes(kernels, workRe, workIm, magnitude, floor);
+    const float maximum = fftMagnitudes(kernels, windowed, workRe, workIm, magnitude, floor);
     const size_t peak = maximum > floor ? firstBinEqualTo(magnitude, bins, maximum) : 0;
 
     const float peakHz =
