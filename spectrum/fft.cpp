@@ -163,10 +163,10 @@ void fftWith(const FftKernels& kernels, float* re, float* im, size_t n) {
     for (size_t h = 1; h < n; h *= 2) scalarStage(re, im, n, h, table.re.data() + h, table.im.data() + h);
 }
 
-float fftMagnitudes(const FftKernels& kernels, const float* samples, float* re, float* im, float* magnitude,
+float fftMagnitudes(const FftKernels& kernels, const SpectrumInput& input, float* re, float* im, float* magnitude,
                     float floor) {
     const TwiddleTable& table = twiddles();
-    return kernels.spectrum(samples, re, im, FFT_SIZE, table.re.data(), table.im.data(), magnitude, floor);
+    return kernels.spectrum(input, re, im, FFT_SIZE, table.re.data(), table.im.data(), magnitude, floor);
 }
 
 void fft(std::vector<float>& re, std::vector<float>& im) {

@@ -18,12 +18,16 @@ struct Avx512 {
     static constexpr size_t W = 16;
     static constexpr size_t SWEEP = 3;  // stages per sweep that 32 registers hold
     static V load(const float* p) { return _mm512_loadu_ps(p); }
+    static V loadSamples(const int16_t* p) {
+        return _mm512_cvtepi32_ps(_mm512_cvtepi16_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p))));
+    }
     static void store(float* p, V v) { _mm512_storeu_ps(p, v); }
     static V set1(float x) { return _mm512_set1_ps(x); }
     static V zero() { return _mm512_setzero_ps(); }
     static V add(V a, V b) { return _mm512_add_ps(a, b); }
     static V sub(V a, V b) { return _mm512_sub_ps(a, b); }
     static V mul(V a, V b) { return _mm512_mul_ps(a, b); }
+    static V div(V a, V b) { return _mm512_div_ps(a, b); }
     static V sqrt(V a) { return _mm512_sqrt_ps(a); }
     // a where a > b, else b: a NaN a never wins.
     static V maxUnlessNan(V a, V b) { return _mm512_max_ps(a, b); }
@@ -57,4 +61,5 @@ struct Avx512 {
 
 }  // namespace
 
-const FftKernels AVX512_FFT_KERNELS = {Avx512::W, fftpass::transform<Avx512>, fftpass::spectrum<Avx512>};
+const FftKernels AVX512_FFT_KERNELS = {Avx512::W, fftpass::transform<Avx512>, fftpass::spectrum<Avx512>,
+                                       fftpass::divideAll<Avx512>};

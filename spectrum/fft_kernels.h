@@ -3,12 +3,21 @@
 // instruction set, and the pieces of the transform that the spectrum worker
 // runs directly on its own buffers. Spectrum worker (and tests) only.
 #include <cstddef>
+#include <cstdint>
 
 // The spectrum kernels' working storage is spaced out by SPACED_GAP floats
 // (one cache line) after every SPACED_BLOCK elements: spacedSize(n) floats.
 constexpr size_t SPACED_BLOCK = 4096;
 constexpr size_t SPACED_GAP = 16;
 constexpr size_t spacedSize(size_t n) { return n + n / SPACED_BLOCK * SPACED_GAP; }
+
+// The spectrum's real input: windowed floats, or when windowed is null,
+// samples times window, (s / 32768) * w.
+struct SpectrumInput {
+    const float* windowed;
+    const int16_t* samples;
+    const float* window;
+};
 
 struct FftKernels {
     size_t width;  // floats per vector; the kernels need n >= width * width
@@ -17,8 +26,10 @@ struct FftKernels {
     // The transform of n real samples, n >= 4096, in working storage re and
     // im of spacedSize(n) floats, into the magnitudes of bins 0 .. n/2 - 1;
     // returns the largest above floor, else floor.
-    float (*spectrum)(const float* samples, float* re, float* im, size_t n, const float* twRe, const float* twIm,
-                      float* magnitude, float floor);
+    float (*spectrum)(const SpectrumInput& input, float* re, float* im, size_t n, const float* twRe,
+                      const float* twIm, float* magnitude, float floor);
+    // out[k] = values[k] / divisor, count a multiple of width.
+    void (*divide)(const float* values, float* out, size_t count, float divisor);
 };
 
 extern const FftKernels SSE2_FFT_KERNELS;     // any x86-64
@@ -37,12 +48,8 @@ void fftWith(const FftKernels& kernels, float* re, float* im, size_t n);
 // The spectrum's transform of FFT_SIZE real samples, in working storage re
 // and im of spacedSize(FFT_SIZE) floats: writes the magnitudes of bins 0 ..
 // FFT_SIZE/2 - 1 to magnitude and returns the largest above floor, else floor.
-float fftMagnitudes(const FftKernels& kernels, const float* samples, float* re, float* im, float* magnitude,
+float fftMagnitudes(const FftKernels& kernels, const SpectrumInput& input, float* re, float* im, float* magnitude,
                     float floor);
 
-// The spectrum's loops over bins, in SSE2 on every processor so that they are
-// the same code wherever they run; count is a multiple of 4.
-// Lowest index holding x, or count.
+// Lowest index holding x, or count (a multiple of 4).
 size_t firstBinEqualTo(const float* values, size_t count, float x);
-// out[k] = values[k] / divisor.
-void divideBins(const float* values, float* out, size_t count, float divisor);

@@ -10,6 +10,7 @@
 // only operations left out are those whose result is known exactly: on a real
 // input the first stages' twiddle (1, 0) leaves every imaginary part +0.
 #include <cstddef>
+#include <cstdint>
 
 #include "spectrum/fft_kernels.h"
 
@@ -58,19 +59,38 @@ constexpr size_t log2Of(size_t x) {
     return bits;
 }
 
-// One tile of the first sweep (see firstStages): rows a of W elements, rowStride
-// apart, are loaded into slots rev a; the stages of half-length 1 .. W/2 pair
-// whole slots; the transpose then makes vector c the W consecutive outputs
-// that go to row rev c of the partner tile.
-template <class Isa, bool REAL>
-inline void tileStages(const float* re, const float* im, size_t rowStride, typename Isa::V* r, typename Isa::V* i,
-                       const float* twRe, const float* twIm) {
+// Where the first sweep's rows come from: floats, or 16-bit samples windowed
+// as they are loaded, (s / 32768) * w. Dividing by 32768 and multiplying by
+// 2^-15 are both exact, so they give the same number.
+template <class Isa>
+struct FloatRows {
+    const float* x;
+    typename Isa::V operator()(size_t o) const { return Isa::load(x + o); }
+};
+template <class Isa>
+struct WindowedRows {
+    const int16_t* samples;
+    const float* window;
+    typename Isa::V operator()(size_t o) const {
+        const typename Isa::V scaled = Isa::mul(Isa::loadSamples(samples + o), Isa::set1(1.0f / 32768.0f));
+        return Isa::mul(scaled, Isa::load(window + o));
+    }
+};
+
+// One tile of the first sweep (see firstStages): rows a of W elements from
+// offset, rowStride apart, are loaded into slots rev a; the stages of
+// half-length 1 .. W/2 pair whole slots; the transpose then makes vector c the
+// W consecutive outputs that go to row rev c of the partner tile. With REAL,
+// imRows is not read: every imaginary part is +0.
+template <class Isa, bool REAL, class Rows>
+inline void tileStages(Rows reRows, Rows imRows, size_t offset, size_t rowStride, typename Isa::V* r,
+                       typename Isa::V* i, const float* twRe, const float* twIm) {
     constexpr size_t W = Isa::W;
     constexpr size_t BITS = log2Of(W);
     UNROLL_FULLY
     for (size_t a = 0; a < W; ++a) {
-        r[reverseBits(a, BITS)] = Isa::load(re + a * rowStride);
-        i[reverseBits(a, BITS)] = REAL ? Isa::zero() : Isa::load(im + a * rowStride);
+        r[reverseBits(a, BITS)] = reRows(offset + a * rowStride);
+        i[reverseBits(a, BITS)] = REAL ? Isa::zero() : imRows(offset + a * rowStride);
     }
     UNROLL_FULLY
     for (size_t bit = 0; bit < BITS; ++bit) {
@@ -110,8 +130,9 @@ void firstStages(float* re, float* im, size_t n, const float* twRe, const float*
         const size_t rb = reverseBits(b, tileBits);
         if (rb < b) continue;
         V r[W], i[W], pr[W], pi[W];
-        tileStages<Isa, false>(re + b * W, im + b * W, rowStride, r, i, twRe, twIm);
-        if (rb != b) tileStages<Isa, false>(re + rb * W, im + rb * W, rowStride, pr, pi, twRe, twIm);
+        const FloatRows<Isa> reRows{re}, imRows{im};
+        tileStages<Isa, false>(reRows, imRows, b * W, rowStride, r, i, twRe, twIm);
+        if (rb != b) tileStages<Isa, false>(reRows, imRows, rb * W, rowStride, pr, pi, twRe, twIm);
         UNROLL_FULLY
         for (size_t c = 0; c < W; ++c) {
             const size_t row = reverseBits(c, BITS) * rowStride;
@@ -126,21 +147,20 @@ void firstStages(float* re, float* im, size_t n, const float* twRe, const float*
 
 // The same first sweep for a real input read from elsewhere: with nothing
 // to overwrite, each tile is stored as soon as it is done.
-template <class Isa, class L>
-void firstStagesReal(const float* in, float* re, float* im, size_t n, const float* twRe, const float* twIm) {
+template <class Isa, class L, class Rows>
+void firstStagesReal(Rows in, float* re, float* im, size_t n, const float* twRe, const float* twIm) {
     using V = typename Isa::V;
     constexpr size_t W = Isa::W;
     constexpr size_t BITS = log2Of(W);
     const size_t rowStride = n / W;
     const size_t tiles = n / (W * W);
     const size_t tileBits = log2Of(tiles);
-    // In the order of the outputs: each of the 2W rows stored to moves on by one
-    // vector per tile, which the prefetcher follows; the loads, issued together,
-    // wait in parallel.
-    for (size_t rb = 0; rb < tiles; ++rb) {
-        const size_t b = reverseBits(rb, tileBits);
+    // In the order of the inputs, which the prefetcher follows; the stores
+    // jump, but spaced storage keeps their rows in different cache sets.
+    for (size_t b = 0; b < tiles; ++b) {
+        const size_t rb = reverseBits(b, tileBits);
         V r[W], i[W];
-        tileStages<Isa, true>(in + b * W, nullptr, rowStride, r, i, twRe, twIm);
+        tileStages<Isa, true>(in, in, b * W, rowStride, r, i, twRe, twIm);
         UNROLL_FULLY
         for (size_t c = 0; c < W; ++c) {
             const size_t at = L::at(reverseBits(c, BITS) * rowStride + rb * W);
@@ -274,14 +294,17 @@ float lastSweepMagnitudes(float* re, float* im, size_t h, const float* twRe, con
     return result;
 }
 
-// The spectrum's transform of n real samples in natural order, with re and im
-// (spacedSize(n) floats each) as working storage; on return magnitude[0 ..
-// n/2) holds the first n/2 bins' magnitudes. n a power of two >= 2 * CHUNK.
-// Returns the largest magnitude above floor, or floor.
+// The spectrum's transform of n real samples (windowed, or else samples times
+// window), with re and im (spacedSize(n) floats each) as working storage; on
+// return magnitude[0 .. n/2) holds the first n/2 bins' magnitudes. n a power
+// of two >= 2 * CHUNK. Returns the largest magnitude above floor, or floor.
 template <class Isa>
-float spectrum(const float* samples, float* re, float* im, size_t n, const float* twRe, const float* twIm,
+float spectrum(const SpectrumInput& input, float* re, float* im, size_t n, const float* twRe, const float* twIm,
                float* magnitude, float floor) {
-    firstStagesReal<Isa, Spaced>(samples, re, im, n, twRe, twIm);
+    if (input.windowed)
+        firstStagesReal<Isa, Spaced>(FloatRows<Isa>{input.windowed}, re, im, n, twRe, twIm);
+    else
+        firstStagesReal<Isa, Spaced>(WindowedRows<Isa>{input.samples, input.window}, re, im, n, twRe, twIm);
     const size_t lastStages = log2Of(n / CHUNK) < Isa::SWEEP ? log2Of(n / CHUNK) : Isa::SWEEP;
     const size_t last = n >> lastStages;
     stagesAfterFirst<Isa, Spaced>(re, im, n, last, twRe, twIm);

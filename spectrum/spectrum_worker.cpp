@@ -15,7 +15,7 @@ namespace {
 
 // Working storage of the analyses, reused by each so that the worker
 // allocates nothing per block. Spectrum worker only (one analysis at a time).
-alignas(64) float windowed[FFT_SIZE];
+alignas(64) float shortBlock[FFT_SIZE];
 alignas(64) float workRe[spacedSize(FFT_SIZE)];
 alignas(64) float workIm[spacedSize(FFT_SIZE)];
 alignas(64) float magnitude[FFT_SIZE / 2];
@@ -34,15 +34,20 @@ void keepAsSpare(std::vector<int16_t>& block) {
 
 void processFFTWith(const FftKernels& kernels, const int16_t* samples, uint64_t count, int32_t sampleRate) {
     initBlackman();
-    const size_t used = count < FFT_SIZE ? static_cast<size_t>(count) : FFT_SIZE;
-    for (size_t i = 0; i < used; ++i)
-        windowed[i] = (static_cast<float>(samples[i]) / 32768.0f) * blackmanWin[i];
-    std::fill(windowed + used, windowed + FFT_SIZE, 0.0f);
+    SpectrumInput input{nullptr, samples, blackmanWin.data()};
+    if (count < FFT_SIZE) {
+        // A short block is padded with zeros, not with windowed zeros (which
+        // may be -0): windowed here, exactly as the kernels would.
+        for (size_t i = 0; i < count; ++i)
+            shortBlock[i] = (static_cast<float>(samples[i]) / 32768.0f) * blackmanWin[i];
+        std::fill(shortBlock + count, shortBlock + FFT_SIZE, 0.0f);
+        input.windowed = shortBlock;
+    }
 
     const size_t bins = FFT_SIZE / 2;
     // A bin must exceed 1e-8 to become the peak; the lowest of equal bins wins.
     const float floor = 1e-8f;
-    const float maximum = fftMagnitudes(kernels, windowed, workRe, workIm, magnitude, floor);
+    const float maximum = fftMagnitudes(kernels, input, workRe, workIm, magnitude, floor);
     const size_t peak = maximum > floor ? firstBinEqualTo(magnitude, bins, maximum) : 0;
 
     const float peakHz =
@@ -54,7 +59,7 @@ void processFFTWith(const FftKernels& kernels, const int16_t* samples, uint64_t 
         std::lock_guard<std::mutex> lock(spectrumMutex);
         // Same length every time, so the buffer's storage is reused.
         spectrumBuffer.resize(bins);
-        divideBins(magnitude, spectrumBuffer.data(), bins, maximum);
+        kernels.divide(magnitude, spectrumBuffer.data(), bins, maximum);
     }
     announceSpectrum();
 }
