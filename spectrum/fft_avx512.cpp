@@ -2,9 +2,10 @@
 // AVX-512F and runs only once avx512Supported() has said yes; it has no static
 // initialiser.
 // GCC 12's AVX-512 intrinsics pass an undefined vector as the unused
-// merge source, which its optimiser then reports as maybe uninitialised.
+// merge source, which its optimiser then reports as (maybe) uninitialised.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#pragma GCC diagnostic ignored "-Wuninitialized"
 #include <immintrin.h>
 #pragma GCC diagnostic pop
 
