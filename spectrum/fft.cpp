@@ -166,7 +166,8 @@ void fftWith(const FftKernels& kernels, float* re, float* im, size_t n) {
 float fftMagnitudes(const FftKernels& kernels, const SpectrumInput& input, float* re, float* im, float* magnitude,
                     float floor) {
     const TwiddleTable& table = twiddles();
-    return kernels.spectrum(input, re, im, FFT_SIZE, table.re.data(), table.im.data(), magnitude, floor);
+    static_assert(SPECTRUM_SIZE == FFT_SIZE);
+    return kernels.spectrum(input, re, im, table.re.data(), table.im.data(), magnitude, floor);
 }
 
 void fft(std::vector<float>& re, std::vector<float>& im) {

@@ -10,6 +10,8 @@
 constexpr size_t SPACED_BLOCK = 4096;
 constexpr size_t SPACED_GAP = 16;
 constexpr size_t spacedSize(size_t n) { return n + n / SPACED_BLOCK * SPACED_GAP; }
+// The one length the spectrum kernels transform (FFT_SIZE).
+constexpr size_t SPECTRUM_SIZE = 65536;
 
 // The spectrum's real input: windowed floats, or when windowed is null,
 // samples times window, (s / 32768) * w.
@@ -23,11 +25,11 @@ struct FftKernels {
     size_t width;  // floats per vector; the kernels need n >= width * width
     // The whole transform in place; twiddles of half-length h at [h, 2h).
     void (*transform)(float* re, float* im, size_t n, const float* twRe, const float* twIm);
-    // The transform of n real samples, n >= 4096, in working storage re and
-    // im of spacedSize(n) floats, into the magnitudes of bins 0 .. n/2 - 1;
-    // returns the largest above floor, else floor.
-    float (*spectrum)(const SpectrumInput& input, float* re, float* im, size_t n, const float* twRe,
-                      const float* twIm, float* magnitude, float floor);
+    // The transform of SPECTRUM_SIZE real samples, in working storage re and
+    // im of spacedSize(SPECTRUM_SIZE) floats, into the magnitudes of bins
+    // 0 .. SPECTRUM_SIZE/2 - 1; returns the largest above floor, else floor.
+    float (*spectrum)(const SpectrumInput& input, float* re, float* im, const float* twRe, const float* twIm,
+                      float* magnitude, float floor);
     // out[k] = values[k] / divisor, count a multiple of width.
     void (*divide)(const float* values, float* out, size_t count, float divisor);
 };

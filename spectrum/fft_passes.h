@@ -11,6 +11,7 @@
 // input the first stages' twiddle (1, 0) leaves every imaginary part +0.
 #include <cstddef>
 #include <cstdint>
+#include <type_traits>
 
 #include "spectrum/fft_kernels.h"
 
@@ -170,11 +171,16 @@ void firstStagesReal(Rows in, float* re, float* im, size_t n, const float* twRe,
     }
 }
 
+// A length known when compiling: with n and h fixed, every address in a
+// sweep is a register plus a constant, which keeps its loop short.
+template <size_t X>
+using Fixed = std::integral_constant<size_t, X>;
+
 // Stages of half-length h .. 2^(M-1) h in one sweep: 2^M elements h apart are
 // loaded, go through the M stages and are stored once. twRe/twIm hold the
-// twiddles of half-length H at [H, 2H).
-template <class Isa, size_t M, class L>
-void sweep(float* re, float* im, size_t n, size_t h, const float* twRe, const float* twIm) {
+// twiddles of half-length H at [H, 2H). N and H: size_t or Fixed.
+template <class Isa, size_t M, class L, class N, class H>
+void sweep(float* re, float* im, N n, H h, const float* twRe, const float* twIm) {
     using V = typename Isa::V;
     constexpr size_t Q = size_t{1} << M;
     for (size_t s = 0; s < n; s += Q * h)
@@ -212,28 +218,36 @@ void sweeps(float* re, float* im, size_t n, size_t h, size_t end, const float* t
     while (h < end) {
         const size_t left = log2Of(end / h);
         if (Isa::SWEEP >= 3 && left >= 3 && left != 4) {
-            sweep<Isa, 3, L>(re, im, n, h, twRe, twIm);
+            sweep<Isa, 3, L>(re, im, n, size_t{h}, twRe, twIm);
             h *= 8;
         } else if (left >= 2) {
-            sweep<Isa, 2, L>(re, im, n, h, twRe, twIm);
+            sweep<Isa, 2, L>(re, im, n, size_t{h}, twRe, twIm);
             h *= 4;
         } else {
-            sweep<Isa, 1, L>(re, im, n, h, twRe, twIm);
+            sweep<Isa, 1, L>(re, im, n, size_t{h}, twRe, twIm);
             h *= 2;
         }
     }
 }
 
-// The butterfly stages of half-length W .. end/2, chunk by chunk (a chunk is
-// never spaced out inside), then the rest up to half-length `last` / 2 over
-// the whole array.
+// The same with h, end and n fixed.
+template <class Isa, class L, size_t H, size_t END, size_t N>
+void fixedSweeps(float* re, float* im, const float* twRe, const float* twIm) {
+    if constexpr (H < END) {
+        constexpr size_t LEFT = log2Of(END / H);
+        constexpr size_t M = Isa::SWEEP >= 3 && LEFT >= 3 && LEFT != 4 ? 3 : LEFT >= 2 ? 2 : 1;
+        sweep<Isa, M, L>(re, im, Fixed<N>{}, Fixed<H>{}, twRe, twIm);
+        fixedSweeps<Isa, L, (H << M), END, N>(re, im, twRe, twIm);
+    }
+}
+
+// The butterfly stages of half-length W .. CHUNK/2 over each whole chunk (a
+// chunk is never spaced out inside); n >= CHUNK.
 template <class Isa, class L>
-void stagesAfterFirst(float* re, float* im, size_t n, size_t last, const float* twRe, const float* twIm) {
+void chunkStages(float* re, float* im, size_t n, const float* twRe, const float* twIm) {
     static_assert(SPACED_BLOCK % CHUNK == 0);
-    const size_t chunk = n < CHUNK ? n : CHUNK;
-    for (size_t offset = 0; offset < n; offset += chunk)
-        sweeps<Isa, Packed>(re + L::at(offset), im + L::at(offset), chunk, Isa::W, chunk, twRe, twIm);
-    sweeps<Isa, L>(re, im, n, chunk, last, twRe, twIm);
+    for (size_t offset = 0; offset < n; offset += CHUNK)
+        fixedSweeps<Isa, Packed, Isa::W, CHUNK, CHUNK>(re + L::at(offset), im + L::at(offset), twRe, twIm);
 }
 
 // The whole transform in place: bit reversal and all stages; n a power of
@@ -241,16 +255,17 @@ void stagesAfterFirst(float* re, float* im, size_t n, size_t last, const float* 
 template <class Isa>
 void transform(float* re, float* im, size_t n, const float* twRe, const float* twIm) {
     firstStages<Isa>(re, im, n, twRe, twIm);
-    stagesAfterFirst<Isa, Packed>(re, im, n, n, twRe, twIm);
+    if (n < CHUNK) return sweeps<Isa, Packed>(re, im, n, Isa::W, n, twRe, twIm);
+    chunkStages<Isa, Packed>(re, im, n, twRe, twIm);
+    sweeps<Isa, Packed>(re, im, n, CHUNK, n, twRe, twIm);
 }
 
 // The last M stages over the whole array (n = 2^M h), stored spaced out,
 // keeping only the first half of the last stage's outputs, straight into
 // magnitude[k] = sqrt(re^2 + im^2), k < n / 2. Returns the largest magnitude
 // above floor, or floor itself; NaN magnitudes never count.
-template <class Isa, size_t M>
-float lastSweepMagnitudes(float* re, float* im, size_t h, const float* twRe, const float* twIm, float* magnitude,
-                          float floor) {
+template <class Isa, size_t M, size_t h>
+float lastSweepMagnitudes(float* re, float* im, const float* twRe, const float* twIm, float* magnitude, float floor) {
     using V = typename Isa::V;
     constexpr size_t Q = size_t{1} << M;
     V largest = Isa::set1(floor);
@@ -294,23 +309,23 @@ float lastSweepMagnitudes(float* re, float* im, size_t h, const float* twRe, con
     return result;
 }
 
-// The spectrum's transform of n real samples (windowed, or else samples times
-// window), with re and im (spacedSize(n) floats each) as working storage; on
-// return magnitude[0 .. n/2) holds the first n/2 bins' magnitudes. n a power
-// of two >= 2 * CHUNK. Returns the largest magnitude above floor, or floor.
+// The spectrum's transform of n = SPECTRUM_SIZE real samples (windowed, or
+// else samples times window), with re and im (spacedSize(n) floats each) as
+// working storage; on return magnitude[0 .. n/2) holds the first n/2 bins'
+// magnitudes. Returns the largest magnitude above floor, or floor.
 template <class Isa>
-float spectrum(const SpectrumInput& input, float* re, float* im, size_t n, const float* twRe, const float* twIm,
+float spectrum(const SpectrumInput& input, float* re, float* im, const float* twRe, const float* twIm,
                float* magnitude, float floor) {
+    constexpr size_t n = SPECTRUM_SIZE;
     if (input.windowed)
         firstStagesReal<Isa, Spaced>(FloatRows<Isa>{input.windowed}, re, im, n, twRe, twIm);
     else
         firstStagesReal<Isa, Spaced>(WindowedRows<Isa>{input.samples, input.window}, re, im, n, twRe, twIm);
-    const size_t lastStages = log2Of(n / CHUNK) < Isa::SWEEP ? log2Of(n / CHUNK) : Isa::SWEEP;
-    const size_t last = n >> lastStages;
-    stagesAfterFirst<Isa, Spaced>(re, im, n, last, twRe, twIm);
-    if (lastStages == 3) return lastSweepMagnitudes<Isa, 3>(re, im, last, twRe, twIm, magnitude, floor);
-    if (lastStages == 2) return lastSweepMagnitudes<Isa, 2>(re, im, last, twRe, twIm, magnitude, floor);
-    return lastSweepMagnitudes<Isa, 1>(re, im, last, twRe, twIm, magnitude, floor);
+    constexpr size_t LAST_STAGES = log2Of(n / CHUNK) < Isa::SWEEP ? log2Of(n / CHUNK) : Isa::SWEEP;
+    constexpr size_t LAST = n >> LAST_STAGES;
+    chunkStages<Isa, Spaced>(re, im, n, twRe, twIm);
+    fixedSweeps<Isa, Spaced, CHUNK, LAST, n>(re, im, twRe, twIm);
+    return lastSweepMagnitudes<Isa, LAST_STAGES, LAST>(re, im, twRe, twIm, magnitude, floor);
 }
 
 // Lowest k < count (a multiple of W) with values[k] == x, or count.
