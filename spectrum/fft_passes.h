@@ -148,14 +148,14 @@ void firstStages(float* re, float* im, size_t n, const float* twRe, const float*
 
 // The same first sweep for a real input read from elsewhere: with nothing
 // to overwrite, each tile is stored as soon as it is done.
-template <class Isa, class L, class Rows>
-void firstStagesReal(Rows in, float* re, float* im, size_t n, const float* twRe, const float* twIm) {
+template <class Isa, class L, size_t N, class Rows>
+void firstStagesReal(Rows in, float* re, float* im, const float* twRe, const float* twIm) {
     using V = typename Isa::V;
     constexpr size_t W = Isa::W;
     constexpr size_t BITS = log2Of(W);
-    const size_t rowStride = n / W;
-    const size_t tiles = n / (W * W);
-    const size_t tileBits = log2Of(tiles);
+    constexpr size_t rowStride = N / W;
+    constexpr size_t tiles = N / (W * W);
+    constexpr size_t tileBits = log2Of(tiles);
     // In the order of the inputs, which the prefetcher follows; the stores
     // jump, but spaced storage keeps their rows in different cache sets.
     for (size_t b = 0; b < tiles; ++b) {
@@ -318,9 +318,9 @@ float spectrum(const SpectrumInput& input, float* re, float* im, const float* tw
                float* magnitude, float floor) {
     constexpr size_t n = SPECTRUM_SIZE;
     if (input.windowed)
-        firstStagesReal<Isa, Spaced>(FloatRows<Isa>{input.windowed}, re, im, n, twRe, twIm);
+        firstStagesReal<Isa, Spaced, n>(FloatRows<Isa>{input.windowed}, re, im, twRe, twIm);
     else
-        firstStagesReal<Isa, Spaced>(WindowedRows<Isa>{input.samples, input.window}, re, im, n, twRe, twIm);
+        firstStagesReal<Isa, Spaced, n>(WindowedRows<Isa>{input.samples, input.window}, re, im, twRe, twIm);
     constexpr size_t LAST_STAGES = log2Of(n / CHUNK) < Isa::SWEEP ? log2Of(n / CHUNK) : Isa::SWEEP;
     constexpr size_t LAST = n >> LAST_STAGES;
     chunkStages<Isa, Spaced>(re, im, n, twRe, twIm);
