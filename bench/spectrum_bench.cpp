@@ -136,10 +136,11 @@ int main(int argc, char** argv) {
     for (const auto& reference : references) {
         const double fftw = best[reference.benchmark];
         if (fftw <= 0.0 || !fftwPlans[reference.value]) continue;
-        std::printf("CPU time as a multiple of %s's (planned in %.1f s): processFFT %.2fx%s, fft %.2fx, "
-                    "fft with SSE2 only %.2fx\n",
-                    reference.flag, fftwPlans[reference.value]->planSeconds, best["processFftOnce"] / fftw,
-                    reference.target, best["fft65536"] / fftw, best["fft65536Sse2"] / fftw);
+        std::printf(
+            "CPU time as a multiple of %s's (planned in %.1f s): processFFT %.2fx%s, fft %.2fx, "
+            "fft with SSE2 only %.2fx\n",
+            reference.flag, fftwPlans[reference.value]->planSeconds, best["processFftOnce"] / fftw,
+            reference.target, best["fft65536"] / fftw, best["fft65536Sse2"] / fftw);
     }
     fftwPlans.clear();
     benchmark::Shutdown();

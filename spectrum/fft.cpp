@@ -163,8 +163,8 @@ void fftWith(const FftKernels& kernels, float* re, float* im, size_t n) {
     for (size_t h = 1; h < n; h *= 2) scalarStage(re, im, n, h, table.re.data() + h, table.im.data() + h);
 }
 
-float fftMagnitudes(const FftKernels& kernels, const SpectrumInput& input, float* re, float* im, float* magnitude,
-                    float floor) {
+float fftMagnitudes(const FftKernels& kernels, const SpectrumInput& input, float* re, float* im,
+                    float* magnitude, float floor) {
     const TwiddleTable& table = twiddles();
     static_assert(SPECTRUM_SIZE == FFT_SIZE);
     return kernels.spectrum(input, re, im, table.re.data(), table.im.data(), magnitude, floor);

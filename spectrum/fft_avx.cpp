@@ -3,7 +3,7 @@
 #include <immintrin.h>
 
 #include "spectrum/fft_kernels.h"
-#include "spectrum/fft_passes.h"
+#include "spectrum/spectrum_passes.h"
 
 namespace {
 

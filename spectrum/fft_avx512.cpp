@@ -10,7 +10,7 @@
 #pragma GCC diagnostic pop
 
 #include "spectrum/fft_kernels.h"
-#include "spectrum/fft_passes.h"
+#include "spectrum/spectrum_passes.h"
 
 namespace {
 
@@ -20,7 +20,8 @@ struct Avx512 {
     static constexpr size_t SWEEP = 3;  // stages per sweep that 32 registers hold
     static V load(const float* p) { return _mm512_loadu_ps(p); }
     static V loadSamples(const int16_t* p) {
-        return _mm512_cvtepi32_ps(_mm512_cvtepi16_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p))));
+        return _mm512_cvtepi32_ps(
+            _mm512_cvtepi16_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p))));
     }
     static void store(float* p, V v) { _mm512_storeu_ps(p, v); }
     static V set1(float x) { return _mm512_set1_ps(x); }
@@ -49,7 +50,8 @@ struct Avx512 {
         }
         UNROLL_FULLY
         for (int r = 0; r < 4; ++r) {
-            const V x0 = _mm512_shuffle_f32x4(u[r], u[4 + r], 0x44), x1 = _mm512_shuffle_f32x4(u[r], u[4 + r], 0xEE);
+            const V x0 = _mm512_shuffle_f32x4(u[r], u[4 + r], 0x44),
+                    x1 = _mm512_shuffle_f32x4(u[r], u[4 + r], 0xEE);
             const V x2 = _mm512_shuffle_f32x4(u[8 + r], u[12 + r], 0x44);
             const V x3 = _mm512_shuffle_f32x4(u[8 + r], u[12 + r], 0xEE);
             v[r] = _mm512_shuffle_f32x4(x0, x2, 0x88);

@@ -34,9 +34,9 @@ struct FftKernels {
     void (*divide)(const float* values, float* out, size_t count, float divisor);
 };
 
-extern const FftKernels SSE2_FFT_KERNELS;     // any x86-64
-extern const FftKernels AVX_FFT_KERNELS;      // only where avxSupported()
-extern const FftKernels AVX512_FFT_KERNELS;   // only where avx512Supported()
+extern const FftKernels SSE2_FFT_KERNELS;    // any x86-64
+extern const FftKernels AVX_FFT_KERNELS;     // only where avxSupported()
+extern const FftKernels AVX512_FFT_KERNELS;  // only where avx512Supported()
 
 bool avxSupported();
 bool avx512Supported();
@@ -50,8 +50,8 @@ void fftWith(const FftKernels& kernels, float* re, float* im, size_t n);
 // The spectrum's transform of FFT_SIZE real samples, in working storage re
 // and im of spacedSize(FFT_SIZE) floats: writes the magnitudes of bins 0 ..
 // FFT_SIZE/2 - 1 to magnitude and returns the largest above floor, else floor.
-float fftMagnitudes(const FftKernels& kernels, const SpectrumInput& input, float* re, float* im, float* magnitude,
-                    float floor);
+float fftMagnitudes(const FftKernels& kernels, const SpectrumInput& input, float* re, float* im,
+                    float* magnitude, float floor);
 
 // Lowest index holding x, or count (a multiple of 4).
 size_t firstBinEqualTo(const float* values, size_t count, float x);

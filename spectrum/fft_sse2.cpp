@@ -2,7 +2,7 @@
 #include <emmintrin.h>
 
 #include "spectrum/fft_kernels.h"
-#include "spectrum/fft_passes.h"
+#include "spectrum/spectrum_passes.h"
 
 namespace {
 

@@ -58,20 +58,22 @@ TEST(FftIdentity, TransformAndAnalysisGiveTheScalarNumbersBitForBit) {
     for (bool tie : {false, true})
         for (size_t count : {size_t{0}, size_t{100}, FFT_SIZE, FFT_SIZE + 7})
             for (const FftKernels* kernels : sets) {
-            std::vector<int16_t> block(count);
-            for (size_t i = 0; i < count; ++i)
-                block[i] =
-                    int16_t(tie ? (i == FFT_SIZE / 2) * 20000 : 9000 * std::sin(0.16 * i) + noise(i) % 8000);
-            processFFTWith(*kernels, block.data(), count, 48000);
-            std::vector<float> re(FFT_SIZE), im(FFT_SIZE), magnitude(FFT_SIZE / 2);
-            for (size_t i = 0; i < count && i < FFT_SIZE; ++i) re[i] = block[i] / 32768.0f * blackmanWin[i];
-            referenceFft(re, im);
-            float maximum = 1e-8f, peakHz = 0.0f;
-            for (size_t k = 0; k < magnitude.size(); ++k)
-                if ((magnitude[k] = std::sqrt(re[k] * re[k] + im[k] * im[k])) > maximum)
-                    maximum = magnitude[k], peakHz = static_cast<float>(k) * 48000.0f / 65536.0f;
-            for (float& m : magnitude) m /= maximum;
-            EXPECT_TRUE(sameBits(spectrumBuffer, magnitude)) << tie << " " << count << " " << kernels->width;
-            EXPECT_EQ(dominantFreqHz.load(), peakHz) << tie << " " << count << " " << kernels->width;
-        }
+                std::vector<int16_t> block(count);
+                for (size_t i = 0; i < count; ++i)
+                    block[i] = int16_t(tie ? (i == FFT_SIZE / 2) * 20000
+                                           : 9000 * std::sin(0.16 * i) + noise(i) % 8000);
+                processFFTWith(*kernels, block.data(), count, 48000);
+                std::vector<float> re(FFT_SIZE), im(FFT_SIZE), magnitude(FFT_SIZE / 2);
+                for (size_t i = 0; i < count && i < FFT_SIZE; ++i)
+                    re[i] = block[i] / 32768.0f * blackmanWin[i];
+                referenceFft(re, im);
+                float maximum = 1e-8f, peakHz = 0.0f;
+                for (size_t k = 0; k < magnitude.size(); ++k)
+                    if ((magnitude[k] = std::sqrt(re[k] * re[k] + im[k] * im[k])) > maximum)
+                        maximum = magnitude[k], peakHz = static_cast<float>(k) * 48000.0f / 65536.0f;
+                for (float& m : magnitude) m /= maximum;
+                EXPECT_TRUE(sameBits(spectrumBuffer, magnitude))
+                    << tie << " " << count << " " << kernels->width;
+                EXPECT_EQ(dominantFreqHz.load(), peakHz) << tie << " " << count << " " << kernels->width;
+            }
 }
