@@ -13,6 +13,7 @@
 #include <map>
 #include <memory>
 #include <numbers>
+#include <string>
 #include <vector>
 
 #include "base/shared_state.h"
@@ -133,14 +134,20 @@ int main(int argc, char** argv) {
         {"FFTW_MEASURE", FFTW_MEASURE, "fftwMeasure65536", ""},
         {"FFTW_ESTIMATE", FFTW_ESTIMATE, "fftwEstimate65536", ""},
     };
+    // A benchmark left out by --benchmark_filter shows as "-".
+    auto multiple = [&](const char* name, double fftw) {
+        char text[16] = "-";
+        if (best.count(name) != 0) std::snprintf(text, sizeof text, "%.2fx", best[name] / fftw);
+        return std::string(text);
+    };
     for (const auto& reference : references) {
+        if (best.count(reference.benchmark) == 0 || !fftwPlans[reference.value]) continue;
         const double fftw = best[reference.benchmark];
-        if (fftw <= 0.0 || !fftwPlans[reference.value]) continue;
         std::printf(
-            "CPU time as a multiple of %s's (planned in %.1f s): processFFT %.2fx%s, fft %.2fx, "
-            "fft with SSE2 only %.2fx\n",
-            reference.flag, fftwPlans[reference.value]->planSeconds, best["processFftOnce"] / fftw,
-            reference.target, best["fft65536"] / fftw, best["fft65536Sse2"] / fftw);
+            "CPU time as a multiple of %s's (planned in %.1f s): processFFT %s%s, fft %s, "
+            "fft with SSE2 only %s\n",
+            reference.flag, fftwPlans[reference.value]->planSeconds, multiple("processFftOnce", fftw).c_str(),
+            reference.target, multiple("fft65536", fftw).c_str(), multiple("fft65536Sse2", fftw).c_str());
     }
     fftwPlans.clear();
     benchmark::Shutdown();
