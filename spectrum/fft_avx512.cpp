@@ -1,6 +1,7 @@
 // The transform's vector kernels for AVX-512. This unit is compiled for
 // AVX-512F and runs only once avx512Supported() has said yes; it has no static
 // initialiser.
+
 // GCC 12's AVX-512 intrinsics pass an undefined vector as the unused
 // merge source, which its optimiser then reports as (maybe) uninitialised.
 #pragma GCC diagnostic push

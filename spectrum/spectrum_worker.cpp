@@ -36,8 +36,9 @@ void processFFTWith(const FftKernels& kernels, const int16_t* samples, uint64_t 
     initBlackman();
     SpectrumInput input{nullptr, samples, blackmanWin.data()};
     if (count < FFT_SIZE) {
-        // A short block is padded with zeros, not with windowed zeros (which
-        // may be -0): windowed here, exactly as the kernels would.
+        // Padded with +0, not with windowed zeros (0 times the window's
+        // negative first value is -0), so windowed here into storage that
+        // the kernels read instead of the samples.
         for (size_t i = 0; i < count; ++i)
             shortBlock[i] = (static_cast<float>(samples[i]) / 32768.0f) * blackmanWin[i];
         std::fill(shortBlock + count, shortBlock + FFT_SIZE, 0.0f);
