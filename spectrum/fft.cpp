@@ -89,7 +89,18 @@ bool avxSupported() {
     return supported;
 }
 
-const FftKernels& fftKernels() { return avxSupported() ? AVX_FFT_KERNELS : SSE2_FFT_KERNELS; }
+bool avx512Supported() {
+    static const bool supported = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("avx512f") != 0;
+    }();
+    return supported;
+}
+
+const FftKernels& fftKernels() {
+    if (avx512Supported()) return AVX512_FFT_KERNELS;
+    return avxSupported() ? AVX_FFT_KERNELS : SSE2_FFT_KERNELS;
+}
 
 void bitReverse(float* x, size_t n) {
     if (n < 256) {
@@ -129,7 +140,14 @@ void bitReverse(float* x, size_t n) {
     }
 }
 
-void fftStages(const FftKernels& kernels, float* re, float* im, size_t n) {
+void fftWith(const FftKernels& kernels, float* re, float* im, size_t n) {
+    if (n <= FFT_SIZE && n >= kernels.width * kernels.width) {
+        const TwiddleTable& table = twiddles();
+        kernels.transform(re, im, n, table.re.data(), table.im.data());
+        return;
+    }
+    bitReverse(re, n);
+    bitReverse(im, n);
     if (n > FFT_SIZE) {
         // Longer than any stage in the table; never the program's own size.
         std::vector<float> wRe, wIm;
@@ -142,17 +160,14 @@ void fftStages(const FftKernels& kernels, float* re, float* im, size_t n) {
         return;
     }
     const TwiddleTable& table = twiddles();
-    if (n >= kernels.width * kernels.width) {
-        kernels.stages(re, im, n, table.re.data(), table.im.data());
-        return;
-    }
     for (size_t h = 1; h < n; h *= 2) scalarStage(re, im, n, h, table.re.data() + h, table.im.data() + h);
 }
 
-void fftWith(const FftKernels& kernels, float* re, float* im, size_t n) {
-    bitReverse(re, n);
-    bitReverse(im, n);
-    fftStages(kernels, re, im, n);
+float fftMagnitudes(const FftKernels& kernels, const SpectrumInput& input, float* re, float* im,
+                    float* magnitude, float floor) {
+    const TwiddleTable& table = twiddles();
+    static_assert(SPECTRUM_SIZE == FFT_SIZE);
+    return kernels.spectrum(input, re, im, table.re.data(), table.im.data(), magnitude, floor);
 }
 
 void fft(std::vector<float>& re, std::vector<float>& im) {

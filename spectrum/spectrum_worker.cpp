@@ -14,10 +14,11 @@
 namespace {
 
 // Working storage of the analyses, reused by each so that the worker
-// allocates nothing per block; the magnitudes overwrite the imaginary parts
-// they come from. Spectrum worker only (one analysis at a time).
-alignas(64) float workRe[FFT_SIZE];
-alignas(64) float workIm[FFT_SIZE];
+// allocates nothing per block. Spectrum worker only (one analysis at a time).
+alignas(64) float shortBlock[FFT_SIZE];
+alignas(64) float workRe[spacedSize(FFT_SIZE)];
+alignas(64) float workIm[spacedSize(FFT_SIZE)];
+alignas(64) float magnitude[FFT_SIZE / 2];
 
 // One finished block's storage, kept for the producer's next block. Guarded
 // by fftMutex.
@@ -31,23 +32,24 @@ void keepAsSpare(std::vector<int16_t>& block) {
 
 }  // namespace
 
-void processFFT(const int16_t* samples, uint64_t count, int32_t sampleRate) {
+void processFFTWith(const FftKernels& kernels, const int16_t* samples, uint64_t count, int32_t sampleRate) {
     initBlackman();
-    const size_t used = count < FFT_SIZE ? static_cast<size_t>(count) : FFT_SIZE;
-    for (size_t i = 0; i < used; ++i)
-        workRe[i] = (static_cast<float>(samples[i]) / 32768.0f) * blackmanWin[i];
-    std::fill(workRe + used, workRe + FFT_SIZE, 0.0f);
-    std::fill(workIm, workIm + FFT_SIZE, 0.0f);
-    bitReverse(workRe, FFT_SIZE);  // im is all zeros: nothing to reorder
-    fftStages(fftKernels(), workRe, workIm, FFT_SIZE);
+    SpectrumInput input{nullptr, samples, blackmanWin.data()};
+    if (count < FFT_SIZE) {
+        // Padded with +0, not with windowed zeros (0 times the window's
+        // negative first value is -0), so windowed here into storage that
+        // the kernels read instead of the samples.
+        for (size_t i = 0; i < count; ++i)
+            shortBlock[i] = (static_cast<float>(samples[i]) / 32768.0f) * blackmanWin[i];
+        std::fill(shortBlock + count, shortBlock + FFT_SIZE, 0.0f);
+        input.windowed = shortBlock;
+    }
 
     const size_t bins = FFT_SIZE / 2;
     // A bin must exceed 1e-8 to become the peak; the lowest of equal bins wins.
     const float floor = 1e-8f;
-    float* const magnitude = workIm;
-    const float maximum = spectrumMagnitudes(workRe, workIm, magnitude, bins, floor);
+    const float maximum = fftMagnitudes(kernels, input, workRe, workIm, magnitude, floor);
     const size_t peak = maximum > floor ? firstBinEqualTo(magnitude, bins, maximum) : 0;
-    divideBins(magnitude, bins, maximum);
 
     const float peakHz =
         static_cast<float>(peak) * static_cast<float>(sampleRate) / static_cast<float>(FFT_SIZE);
@@ -57,9 +59,14 @@ void processFFT(const int16_t* samples, uint64_t count, int32_t sampleRate) {
     {
         std::lock_guard<std::mutex> lock(spectrumMutex);
         // Same length every time, so the buffer's storage is reused.
-        spectrumBuffer.assign(magnitude, magnitude + bins);
+        spectrumBuffer.resize(bins);
+        kernels.divide(magnitude, spectrumBuffer.data(), bins, maximum);
     }
     announceSpectrum();
+}
+
+void processFFT(const int16_t* samples, uint64_t count, int32_t sampleRate) {
+    processFFTWith(fftKernels(), samples, count, sampleRate);
 }
 
 void fftWorkerThread() {

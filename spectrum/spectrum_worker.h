@@ -9,6 +9,10 @@
 // through the recording thread while a take captures). Works in
 // storage of its own, so one analysis at a time (the spectrum worker's).
 void processFFT(const int16_t* samples, uint64_t count, int32_t sampleRate);
+// processFFT with the given kernel set rather than the widest this processor
+// runs, so that tests can compare every set's analysis.
+struct FftKernels;
+void processFFTWith(const FftKernels& kernels, const int16_t* samples, uint64_t count, int32_t sampleRate);
 
 // Worker body: analyses queued blocks until fftRunning falls.
 void fftWorkerThread();

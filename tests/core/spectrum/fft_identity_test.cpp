@@ -39,7 +39,9 @@ static bool sameBits(const std::vector<float>& a, const std::vector<float>& b) {
 
 TEST(FftIdentity, TransformAndAnalysisGiveTheScalarNumbersBitForBit) {
     // A tone plus noise, below, at and above one vector tile and one cache chunk, with every kernel set.
-    const FftKernels* sets[] = {&SSE2_FFT_KERNELS, avxSupported() ? &AVX_FFT_KERNELS : &SSE2_FFT_KERNELS};
+    std::vector<const FftKernels*> sets = {&SSE2_FFT_KERNELS};
+    if (avxSupported()) sets.push_back(&AVX_FFT_KERNELS);
+    if (avx512Supported()) sets.push_back(&AVX512_FFT_KERNELS);
     for (size_t n : {2, 8, 16, 64, 1024, 4096, 65536}) {
         std::vector<float> re(n), im(n);
         for (size_t i = 0; i < n; ++i) re[i] = std::sin(0.37f * i), im[i] = noise(i) % 2001 / 1000.0f - 1;
@@ -52,23 +54,26 @@ TEST(FftIdentity, TransformAndAnalysisGiveTheScalarNumbersBitForBit) {
         }
     }
     // The whole analysis of a noisy tone and of an impulse whose bins tie (the lowest must win),
-    // short, whole and too long.
+    // short, whole and too long, with every kernel set.
     for (bool tie : {false, true})
-        for (size_t count : {size_t{0}, size_t{100}, FFT_SIZE, FFT_SIZE + 7}) {
-            std::vector<int16_t> block(count);
-            for (size_t i = 0; i < count; ++i)
-                block[i] =
-                    int16_t(tie ? (i == FFT_SIZE / 2) * 20000 : 9000 * std::sin(0.16 * i) + noise(i) % 8000);
-            processFFT(block.data(), count, 48000);
-            std::vector<float> re(FFT_SIZE), im(FFT_SIZE), magnitude(FFT_SIZE / 2);
-            for (size_t i = 0; i < count && i < FFT_SIZE; ++i) re[i] = block[i] / 32768.0f * blackmanWin[i];
-            referenceFft(re, im);
-            float maximum = 1e-8f, peakHz = 0.0f;
-            for (size_t k = 0; k < magnitude.size(); ++k)
-                if ((magnitude[k] = std::sqrt(re[k] * re[k] + im[k] * im[k])) > maximum)
-                    maximum = magnitude[k], peakHz = static_cast<float>(k) * 48000.0f / 65536.0f;
-            for (float& m : magnitude) m /= maximum;
-            EXPECT_TRUE(sameBits(spectrumBuffer, magnitude)) << tie << " " << count;
-            EXPECT_EQ(dominantFreqHz.load(), peakHz) << tie << " " << count;
-        }
+        for (size_t count : {size_t{0}, size_t{100}, FFT_SIZE, FFT_SIZE + 7})
+            for (const FftKernels* kernels : sets) {
+                std::vector<int16_t> block(count);
+                for (size_t i = 0; i < count; ++i)
+                    block[i] = int16_t(tie ? (i == FFT_SIZE / 2) * 20000
+                                           : 9000 * std::sin(0.16 * i) + noise(i) % 8000);
+                processFFTWith(*kernels, block.data(), count, 48000);
+                std::vector<float> re(FFT_SIZE), im(FFT_SIZE), magnitude(FFT_SIZE / 2);
+                for (size_t i = 0; i < count && i < FFT_SIZE; ++i)
+                    re[i] = block[i] / 32768.0f * blackmanWin[i];
+                referenceFft(re, im);
+                float maximum = 1e-8f, peakHz = 0.0f;
+                for (size_t k = 0; k < magnitude.size(); ++k)
+                    if ((magnitude[k] = std::sqrt(re[k] * re[k] + im[k] * im[k])) > maximum)
+                        maximum = magnitude[k], peakHz = static_cast<float>(k) * 48000.0f / 65536.0f;
+                for (float& m : magnitude) m /= maximum;
+                EXPECT_TRUE(sameBits(spectrumBuffer, magnitude))
+                    << tie << " " << count << " " << kernels->width;
+                EXPECT_EQ(dominantFreqHz.load(), peakHz) << tie << " " << count << " " << kernels->width;
+            }
 }
