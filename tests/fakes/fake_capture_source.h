@@ -45,7 +45,7 @@ struct FakeDevice {
     std::deque<CaptureDevice> reopenedAs;  // and the device it opens
     std::deque<FakePacket> packets;
     bool stopWhenDrained = true;     // as the user's Stop would, once the packets are gone
-    std::string calls;               // space-separated: open, stop, gone (destroyed), misuse
+    std::string calls;               // space-separated: open, stop, woken, gone (destroyed), misuse
     std::vector<uint32_t> released;  // frames of each packet handed back
     int polls = 0, opened = 0;       // opened: sources that opened
 
@@ -56,7 +56,10 @@ struct FakeDevice {
 class FakeCaptureSource : public CaptureSource {
 public:
     explicit FakeCaptureSource(FakeDevice& device) : device_(device) {}
-    ~FakeCaptureSource() override { device_.log(lent_ ? "gone-holding-a-packet" : "gone"); }
+    ~FakeCaptureSource() override {
+        if (std::lock_guard<std::mutex> lock(wakeMutex_); woken_) device_.log("woken");
+        device_.log(lent_ ? "gone-holding-a-packet" : "gone");
+    }
 
     OpenResult open(StreamFormat& format, CaptureDevice& device, const OpenLimits&) override {
         device_.log("open");
@@ -78,12 +81,12 @@ public:
     }
     void waitForPacket(std::chrono::milliseconds longest) override {  // as the polled engine does
         std::unique_lock<std::mutex> lock(wakeMutex_);
-        wakeCv_.wait_for(lock, std::min(longest, std::chrono::milliseconds(5)), [this] { return woken_; });
-        woken_ = false;
+        wakeCv_.wait_for(lock, std::min(longest, std::chrono::milliseconds(5)), [this] { return wakePending_; });
+        wakePending_ = false;
     }
     void wake() override {
         std::lock_guard<std::mutex> lock(wakeMutex_);
-        woken_ = true;
+        wakePending_ = woken_ = true;
         wakeCv_.notify_all();
     }
     PacketResult takePacket(CapturePacket& packet) override {
@@ -126,7 +129,7 @@ private:
     bool lent_ = false, lost_ = false, stopped_ = false;
     std::mutex wakeMutex_;  // wake() comes from another thread
     std::condition_variable wakeCv_;
-    bool woken_ = false;
+    bool wakePending_ = false, woken_ = false;
 };
 
 inline CaptureSourceFactory FakeDevice::factory() {
