@@ -3,7 +3,7 @@
 # program ("run") or to build and test everything ("test", the default).
 #   scripts/install-deps.sh [run|test]
 set -euo pipefail
-run_packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-qpa-plugins libpulse-dev pulseaudio-utils)
+run_packages=(cmake ninja-build g++ pkg-config qt6-base-dev libxcb1-dev qt6-qpa-plugins libpulse-dev pulseaudio-utils)
 test_packages=(
     "${run_packages[@]}" python3
     googletest libgtest-dev libgmock-dev libbenchmark-dev libfftw3-dev

@@ -6,10 +6,13 @@
 // be saved nowhere); a session manager's request to save brings the file up
 // to date while the take goes on.
 #include <QApplication>
+#include <QGuiApplication>
 #include <QIcon>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <xcb/xcb.h>
 
 #include <cstdio>
-#include <sys/prctl.h>
 
 #include "app/commands.h"
 #include "base/shared_state.h"
@@ -28,6 +31,16 @@ int main(int argc, char* argv[]) {
     // to take it.
     if (!qEnvironmentVariableIsSet("QT_XCB_NO_MITSHM")) qputenv("QT_XCB_NO_MITSHM", "1");
     QApplication application(argc, argv);
+    // A repaint's images (80 KB for the level and the waveform) are more than a
+    // quarter of the socket's default send buffer, and a socket takes more only
+    // while less than a quarter is unread: the window thread would wait for the
+    // X server once per repaint. Asking for the default size gets twice that
+    // (the kernel doubles what it is asked for), which holds a whole repaint.
+    if (auto* x11 = application.nativeInterface<QNativeInterface::QX11Application>()) {
+        const int defaultSize = 212992;
+        setsockopt(xcb_get_file_descriptor(x11->connection()), SOL_SOCKET, SO_SNDBUF, &defaultSize,
+                   sizeof defaultSize);
+    }
     // Window lists match the window to its menu entry by this id; X11 task bars
     // show the window icon itself.
     QGuiApplication::setDesktopFileName(QStringLiteral(QUORVEL_APP_ID));
