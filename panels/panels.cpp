@@ -74,7 +74,8 @@ bool drawLevelMeter(Canvas& canvas, const Rect& rect, const PanelPalette& palett
 }
 
 bool levelMeterOutdated() {
-    return drawnLevelMeter.width < 0 || levelBarWidth(drawnLevelMeter.width, currentLevel) != drawnLevelMeter.bar;
+    return drawnLevelMeter.width < 0 ||
+           levelBarWidth(drawnLevelMeter.width, currentLevel) != drawnLevelMeter.bar;
 }
 
 bool drawWaveform(Canvas& canvas, const Rect& rect, const PanelPalette& palette) {

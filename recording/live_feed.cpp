@@ -100,7 +100,8 @@ void feedLiveAnalysis(const std::vector<int16_t>& packetSamples, int channels,
         }
         // A longer history draws a longer trace; sound moves along it, and
         // draws nothing new only once it has left.
-        if (excess != incoming || soundShown || framesSinceSound < waveformBufferL.size()) viewsChanged = true;
+        if (excess != incoming || soundShown || framesSinceSound < waveformBufferL.size())
+            viewsChanged = true;
 
         if (waveformBufferL.size() >= FFT_SIZE && now - lastFFT >= FFT_INTERVAL) {
             std::vector<int16_t> block = takeSpareFftBlock();

@@ -16,6 +16,7 @@
 #include "recording/live_feed.h"
 #include "recording/sample_conversion.h"
 #include "recording/take_saving.h"
+#include "recording/view_announcer.h"
 #include "spectrum/spectrum_relay.h"
 #include "spectrum/spectrum_worker.h"
 
@@ -28,10 +29,6 @@ using Clock = std::chrono::steady_clock;
 constexpr std::chrono::milliseconds PACKET_WAIT_LIMIT{50};
 // How long the device may deliver nothing before the status line says so.
 constexpr std::chrono::seconds STALL_NOTICE{2};
-// The level and the waveform are each repainted at most this often, however
-// many packets arrive: 30 times a second is as smooth as a meter needs to be,
-// and half the drawing of a screen's full rate.
-constexpr std::chrono::milliseconds VISUALS_INTERVAL{33};
 // A lost device is opened again this often, until this long after the loss.
 constexpr std::chrono::milliseconds REOPEN_INTERVAL{500};
 constexpr std::chrono::seconds REOPEN_LIMIT{10};
@@ -45,11 +42,6 @@ constexpr std::chrono::seconds REOPEN_ATTEMPT_LIMIT{1};
 // follows its length; a hole longer than HOLE_GAP is input lost.
 constexpr uint32_t SILENCE_PIECES_PER_SECOND = 10;
 constexpr std::chrono::milliseconds HOLE_GAP{200};
-
-// A level reading still short of input waits this long for the packets that
-// complete it (they follow within milliseconds) before the views show the
-// packets without it.
-constexpr std::chrono::milliseconds LEVEL_READING_WAIT{10};
 
 std::once_flag lastFftInitialised;
 
@@ -242,27 +234,7 @@ std::optional<TakeOutcome> reopen(Session& s) {
 TakeOutcome capture(Session& s) {
     bool firstPacket = true;
     Clock::time_point lastDelivery = Clock::now();
-    // New data for the views not yet announced; announced on a later pass if
-    // need be, so the last packet before a pause is always shown.
-    bool visualsPending = false;
-    bool spectrumPending = false;  // a new spectrum goes with the next views
-    Clock::time_point lastVisuals = lastDelivery - VISUALS_INTERVAL;
-    // The level as last announced, and when: the meter has a ceiling of its own.
-    float levelShown = currentLevel;
-    Clock::time_point lastLevel = lastVisuals;
-    uint64_t readingsBeforePass = levelReadingCount();
-    // Every way out of capture shows what was captured last.
-    relaySpectra(true);
-    struct FinalVisuals {
-        const bool& pending;
-        const bool& spectrum;
-        WindowPort* window;
-        ~FinalVisuals() {
-            if (spectrum) window->postMessage(WM_APP_UPDATE_SPECTRUM);
-            if (pending) window->postMessage(WM_APP_UPDATE_VISUALS);
-            relaySpectra(false);
-        }
-    } finalVisuals{visualsPending, spectrumPending, s.window};
+    ViewAnnouncer views(s.window, lastDelivery);
 
     while (isRecording) {
         const Clock::time_point now = Clock::now();
@@ -278,36 +250,7 @@ TakeOutcome capture(Session& s) {
             continue;
         }
         if (result == PacketResult::NoneWaiting) {
-            // New views are shown as soon as the repaint ceiling allows; when
-            // the packets since the last wait completed no level reading, the
-            // one they began (with the onset of a sound, maybe) is waited for.
-            if (takeNewSpectrum()) spectrumPending = visualsPending = true;
-            Clock::duration visualsDue = PACKET_WAIT_LIMIT;
-            if (visualsPending) {
-                const bool levelMoved = currentLevel != levelShown;
-                const Clock::duration wholeDue = lastVisuals + VISUALS_INTERVAL - now;
-                visualsDue = levelMoved ? std::min(wholeDue, lastLevel + VISUALS_INTERVAL - now) : wholeDue;
-                if (levelReadingUnderWay() && levelReadingCount() == readingsBeforePass)
-                    visualsDue = std::max(visualsDue, lastDelivery + LEVEL_READING_WAIT - now);
-                if (visualsDue <= Clock::duration::zero()) {
-                    if (levelMoved) {
-                        levelShown = currentLevel;
-                        lastLevel = now;
-                    }
-                    if (wholeDue <= Clock::duration::zero()) {
-                        if (std::exchange(spectrumPending, false))
-                            s.window->postMessage(WM_APP_UPDATE_SPECTRUM);
-                        s.window->postMessage(WM_APP_UPDATE_VISUALS);
-                        visualsPending = false;
-                        lastVisuals = now;
-                        visualsDue = PACKET_WAIT_LIMIT;
-                    } else {
-                        // The waveform waits for its own turn.
-                        s.window->postMessage(WM_APP_UPDATE_LEVEL);
-                        visualsDue = wholeDue;
-                    }
-                }
-            }
+            const Clock::duration viewsDue = views.announce(now, lastDelivery);
             if (now - lastDelivery >= STALL_NOTICE) {
                 const auto silent = static_cast<uint32_t>(
                     std::chrono::duration_cast<std::chrono::seconds>(now - lastDelivery).count());
@@ -315,9 +258,8 @@ TakeOutcome capture(Session& s) {
                     s.window->postMessage(WM_APP_RECORDING_STALLED);
             }
             s.source->waitForPacket(std::min<std::chrono::milliseconds>(
-                PACKET_WAIT_LIMIT,
-                std::chrono::ceil<std::chrono::milliseconds>(std::max(visualsDue, Clock::duration::zero()))));
-            readingsBeforePass = levelReadingCount();
+                PACKET_WAIT_LIMIT, std::chrono::ceil<std::chrono::milliseconds>(viewsDue)));
+            views.waited();
             continue;
         }
 
@@ -338,7 +280,7 @@ TakeOutcome capture(Session& s) {
         if ((packet.gap && !firstPacket) || longHole) ++inputGaps;
         firstPacket = false;
         if (!ending) ending = appendSamples(s, s.stream, packet.data, packet.frames, packet.silent);
-        if (takeLiveViewsChanged()) visualsPending = true;
+        views.packetFed();
         s.source->releasePacket();
         if (ending) return *ending;
     }

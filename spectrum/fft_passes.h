@@ -14,6 +14,25 @@ namespace fftpass {
 // the stages it runs stay in L1 while all those stages run over it.
 constexpr size_t CHUNK = 2048;
 
+// The first STAGES stages, of half-length h .. 2^(STAGES-1) h, over Q vectors
+// of elements h apart held in registers, whose first is element k of a run.
+// twRe/twIm hold the twiddles of half-length H at [H, 2H).
+template <class Isa, size_t Q, size_t STAGES>
+[[gnu::always_inline]] inline void registerStages(typename Isa::V (&r)[Q], typename Isa::V (&i)[Q], size_t h,
+                                                  size_t k, const float* twRe, const float* twIm) {
+    UNROLL_FULLY
+    for (size_t j = 0; j < STAGES; ++j) {
+        const size_t half = size_t{1} << j;
+        const size_t tw = (h << j) + k;
+        UNROLL_FULLY
+        for (size_t q = 0; q < Q; ++q) {
+            if (q & half) continue;
+            const size_t at = tw + (q & (half - 1)) * h;
+            butterfly<Isa>(r[q], i[q], r[q + half], i[q + half], Isa::load(twRe + at), Isa::load(twIm + at));
+        }
+    }
+}
+
 // Stages of half-length h .. 2^(M-1) h in one sweep: 2^M elements h apart are
 // loaded, go through the M stages and are stored once. twRe/twIm hold the
 // twiddles of half-length H at [H, 2H). N and H: size_t or Fixed.
@@ -29,18 +48,7 @@ void sweep(float* re, float* im, N n, H h, const float* twRe, const float* twIm)
                 r[q] = Isa::load(re + L::at(s + k + q * h));
                 i[q] = Isa::load(im + L::at(s + k + q * h));
             }
-            UNROLL_FULLY
-            for (size_t j = 0; j < M; ++j) {
-                const size_t half = size_t{1} << j;
-                const size_t tw = (h << j) + k;
-                UNROLL_FULLY
-                for (size_t q = 0; q < Q; ++q) {
-                    if (q & half) continue;
-                    const size_t at = tw + (q & (half - 1)) * h;
-                    butterfly<Isa>(r[q], i[q], r[q + half], i[q + half], Isa::load(twRe + at),
-                                   Isa::load(twIm + at));
-                }
-            }
+            registerStages<Isa, Q, M>(r, i, h, k, twRe, twIm);
             UNROLL_FULLY
             for (size_t q = 0; q < Q; ++q) {
                 Isa::store(re + L::at(s + k + q * h), r[q]);

@@ -67,18 +67,7 @@ float lastSweepMagnitudes(float* re, float* im, const float* twRe, const float* 
             r[q] = Isa::load(re + Spaced::at(k + q * h));
             i[q] = Isa::load(im + Spaced::at(k + q * h));
         }
-        UNROLL_FULLY
-        for (size_t j = 0; j + 1 < M; ++j) {
-            const size_t half = size_t{1} << j;
-            const size_t tw = (h << j) + k;
-            UNROLL_FULLY
-            for (size_t q = 0; q < Q; ++q) {
-                if (q & half) continue;
-                const size_t at = tw + (q & (half - 1)) * h;
-                butterfly<Isa>(r[q], i[q], r[q + half], i[q + half], Isa::load(twRe + at),
-                               Isa::load(twIm + at));
-            }
-        }
+        registerStages<Isa, Q, M - 1>(r, i, h, k, twRe, twIm);
         UNROLL_FULLY
         for (size_t q = 0; q < Q / 2; ++q) {
             const size_t at = (h << (M - 1)) + k + q * h;

@@ -354,10 +354,10 @@ private:
     // The block rhythm: when the next block is in, just after it is due; kept
     // from block to block, so that the sleeps follow the source's clock.
     std::optional<Clock::time_point> beat_;
-    bool onBeat_ = false;  // the last wait ended on the beat with packets waiting
-    Clock::time_point blockArrived_;  // when a wait on the socket last ended
-    uint64_t blockFrames_ = 0;        // taken since the last wait
-    bool woken_ = false;  // wake() was heard; the wait under way returns
+    bool onBeat_ = false;                      // the last wait ended on the beat with packets waiting
+    Clock::time_point blockArrived_;           // when a wait on the socket last ended
+    uint64_t blockFrames_ = 0;                 // taken since the last wait
+    bool woken_ = false;                       // wake() was heard; the wait under way returns
     bool moved_ = false;                       // the stream records another source than the one opened
     bool lent_ = false;                        // a fragment is peeked and not yet dropped
     std::optional<InputLossWatch> lossWatch_;  // from the stream's start

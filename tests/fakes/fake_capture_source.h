@@ -81,7 +81,8 @@ public:
     }
     void waitForPacket(std::chrono::milliseconds longest) override {  // as the polled engine does
         std::unique_lock<std::mutex> lock(wakeMutex_);
-        wakeCv_.wait_for(lock, std::min(longest, std::chrono::milliseconds(5)), [this] { return wakePending_; });
+        wakeCv_.wait_for(lock, std::min(longest, std::chrono::milliseconds(5)),
+                         [this] { return wakePending_; });
         wakePending_ = false;
     }
     void wake() override {
