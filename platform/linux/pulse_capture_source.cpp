@@ -219,14 +219,16 @@ public:
     void waitForPacket(std::chrono::milliseconds longest) override {
         const Clock::time_point began = Clock::now();
         if (blockFrames_ != 0) {
-            // The block just taken says when the next one is due. Blocks far
-            // shorter than a fragment are another listener's low latency,
-            // which this stream follows block by block.
+            // The block just taken says when the next one is due. Pieces far
+            // shorter than a fragment are blocks at another listener's low
+            // latency (however many came at once), which this stream follows
+            // block by block.
             const Clock::time_point from = onBeat_ ? *beat_ : blockArrived_ + BLOCK_MARGIN;
             const auto length = std::chrono::microseconds(blockFrames_ * 1000000 / rate_);
             beat_ = std::min(from + length, began + fragmentLength_ + BLOCK_MARGIN);
-            if (length < fragmentLength_ / 2) beat_.reset();
-            blockFrames_ = 0;
+            if (std::chrono::microseconds(largestPiece_ * 1000000 / rate_) < fragmentLength_ / 2)
+                beat_.reset();
+            blockFrames_ = largestPiece_ = 0;
         }
         onBeat_ = false;
         if (!streamUsable() || std::exchange(woken_, false)) return;
@@ -269,6 +271,7 @@ public:
         lent_ = true;
         packet.frames = static_cast<uint32_t>(bytes / frameBytes_);
         blockFrames_ += packet.frames;
+        largestPiece_ = std::max<uint64_t>(largestPiece_, packet.frames);
         // A hole: the server skipped ahead and the skipped frames are silence.
         packet.data = static_cast<const uint8_t*>(fragment);
         packet.silent = fragment == nullptr;
@@ -357,6 +360,7 @@ private:
     bool onBeat_ = false;                      // the last wait ended on the beat with packets waiting
     Clock::time_point blockArrived_;           // when a wait on the socket last ended
     uint64_t blockFrames_ = 0;                 // taken since the last wait
+    uint64_t largestPiece_ = 0;                // the largest packet of them
     bool woken_ = false;                       // wake() was heard; the wait under way returns
     bool moved_ = false;                       // the stream records another source than the one opened
     bool lent_ = false;                        // a fragment is peeked and not yet dropped
