@@ -325,8 +325,7 @@ bool onAppMessage(WindowPort& window, uint32_t message) {
     switch (message) {
     case WM_APP_UPDATE_VISUALS:
         window.invalidatePanel(IDC_WAVEFORM);
-        if (levelMeterOutdated()) window.invalidatePanel(IDC_VOLUME_METER);
-        return true;
+        [[fallthrough]];
     case WM_APP_UPDATE_LEVEL:
         if (levelMeterOutdated()) window.invalidatePanel(IDC_VOLUME_METER);
         return true;
