@@ -477,9 +477,10 @@ def server_restarted(p, work, sound):
             p.click(STOP)
             stopped = time.monotonic()
             p.wait_status(f"Saved to: {p.spell(take)} (1 gap in the input)")
-            # The outage's silence runs until the new stream's first sample: the take keeps wall-clock time.
+            # The outage's silence runs until the new stream's first sample: no time is missing. As when an
+            # input is switched, the new null sink may hand its first listener up to its latency ahead at once.
             length, wall = data_seconds(take, sound.rate, sound.channels), written + stopped - synced
-            check(abs(length - wall) <= 0.2, f"{take.name}: {length:.2f} s long, {wall:.2f} s by the wall clock")
+            check(-0.2 <= length - wall <= 1, f"{take.name}: {length:.2f} s long, {wall:.2f} s by the wall clock")
         # The tone breaks where the server died and where it came back.
         p.judge(take, 3, time.monotonic() - began, sound.rate, sound.channels, jumps=2, silence=1.9)
 
