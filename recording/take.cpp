@@ -3,7 +3,15 @@
 #include <algorithm>
 #include <cstring>
 
-TakeBlock allocateTakeBlock(size_t samples) { return std::make_unique_for_overwrite<int16_t[]>(samples); }
+TakeMemoryAdvice adviseTakeMemory = nullptr;
+
+TakeBlock allocateTakeBlock(size_t samples) {
+    const size_t bytes = samples * sizeof(int16_t);
+    const std::align_val_t alignment{bytes >= LARGE_PAGE_BYTES ? LARGE_PAGE_BYTES : alignof(std::max_align_t)};
+    TakeBlock block(static_cast<int16_t*>(::operator new[](bytes, alignment)), TakeBlockFree{alignment});
+    if (adviseTakeMemory) adviseTakeMemory(block.get(), bytes);
+    return block;
+}
 
 Take::Take(size_t blockSamples, TakeBlockAllocator allocate)
     : blockSamples_(blockSamples), allocate_(allocate) {

@@ -9,16 +9,32 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <new>
 #include <vector>
 
 // 4 MiB of samples a block: small next to a take, large enough that blocks are rare.
 constexpr size_t TAKE_BLOCK_SAMPLES = size_t{2} << 20;
 
-using TakeBlock = std::unique_ptr<int16_t[]>;
+// Blocks as large as a large page start on one, so that every large page of
+// a block can be one (see adviseTakeMemory).
+constexpr size_t LARGE_PAGE_BYTES = size_t{2} << 20;
+
+struct TakeBlockFree {
+    std::align_val_t alignment;
+    void operator()(int16_t* data) const { ::operator delete[](data, alignment); }
+};
+using TakeBlock = std::unique_ptr<int16_t[], TakeBlockFree>;
 // Returns a block of `samples` samples or throws std::bad_alloc.
 using TakeBlockAllocator = TakeBlock (*)(size_t samples);
 
 TakeBlock allocateTakeBlock(size_t samples);
+
+// Set once by the program before any take, or left empty: lets the system
+// back a block allocated by allocateTakeBlock with large pages where it has
+// them. Filling a block then costs the recording thread one page fault per
+// few megabytes instead of one per few kilobytes.
+using TakeMemoryAdvice = void (*)(void* data, size_t bytes);
+extern TakeMemoryAdvice adviseTakeMemory;
 
 class Take {
 public:

@@ -17,7 +17,9 @@
 #include "app/commands.h"
 #include "base/shared_state.h"
 #include "recording/output_file.h"
+#include "recording/take.h"
 #include "recording/text_encoding.h"
+#include "platform/linux/large_pages.h"
 #include "platform/linux/main_window.h"
 #include "platform/linux/pulse_capture_source.h"
 #include "platform/linux/termination_signals.h"
@@ -55,6 +57,7 @@ int main(int argc, char* argv[]) {
         return makePulseCaptureSource();
     };
     openOutputFile = openSystemOutputFile;
+    adviseTakeMemory = adviseLargePages;
 
     MainWindow window;
     hwndMain = &window;
