@@ -81,10 +81,13 @@ void MainWindow::enableButton(int controlId, bool enabled) {
     if (controlId == IDC_STOP) stopButton_->setEnabled(enabled);
 }
 
+// Painted at once rather than at the event loop's next turn: the core asks
+// only as often as a panel may be repainted, and the turn would cost the
+// window thread a wake-up of its own event queue each time.
 void MainWindow::invalidatePanel(int controlId) {
-    if (controlId == IDC_VOLUME_METER) volumeMeter_->update();
-    if (controlId == IDC_WAVEFORM) waveform_->update();
-    if (controlId == IDC_SPECTRUM) spectrum_->update();
+    if (controlId == IDC_VOLUME_METER) volumeMeter_->repaint();
+    if (controlId == IDC_WAVEFORM) waveform_->repaint();
+    if (controlId == IDC_SPECTRUM) spectrum_->repaint();
 }
 
 void MainWindow::destroyWindow() {

@@ -25,20 +25,38 @@ QPainterCanvas::QPainterCanvas(QPainter& painter, QColor buttonFace)
     painter_.setRenderHint(QPainter::TextAntialiasing, true);
 }
 
-void QPainterCanvas::fillBackground(const Rect& rect) { painter_.fillRect(toQRect(rect), buttonFace_); }
+QPainterCanvas::~QPainterCanvas() { drawPendingLines(); }
+
+// Before anything else is drawn or the pen changes, so that what is drawn
+// later still lands on top.
+void QPainterCanvas::drawPendingLines() {
+    if (pendingLines_.isEmpty()) return;
+    painter_.drawLines(pendingLines_.constData(), static_cast<int>(pendingLines_.size()));
+    pendingLines_.clear();
+}
+
+void QPainterCanvas::fillBackground(const Rect& rect) {
+    drawPendingLines();
+    painter_.fillRect(toQRect(rect), buttonFace_);
+}
 
 void QPainterCanvas::fillRect(const Rect& rect, Color color) {
+    drawPendingLines();
     painter_.fillRect(toQRect(rect), toQColor(color));
 }
 
 void QPainterCanvas::selectPen(PenStyle style, int width, Color color) {
+    drawPendingLines();
     previousPen_ = painter_.pen();
     QPen pen(toQColor(color), width, style == PenStyle::Dot ? Qt::DotLine : Qt::SolidLine);
     pen.setCapStyle(Qt::FlatCap);
     painter_.setPen(pen);
 }
 
-void QPainterCanvas::restorePen() { painter_.setPen(previousPen_); }
+void QPainterCanvas::restorePen() {
+    drawPendingLines();
+    painter_.setPen(previousPen_);
+}
 
 void QPainterCanvas::moveTo(int32_t x, int32_t y) {
     x_ = x;
@@ -46,12 +64,13 @@ void QPainterCanvas::moveTo(int32_t x, int32_t y) {
 }
 
 void QPainterCanvas::lineTo(int32_t x, int32_t y) {
-    if (x != x_ || y != y_) painter_.drawLine(x_, y_, x, y);
+    if (x != x_ || y != y_) pendingLines_.append(QLine(x_, y_, x, y));
     x_ = x;
     y_ = y;
 }
 
 void QPainterCanvas::drawText(int32_t x, int32_t y, const std::wstring& text, Color color) {
+    drawPendingLines();
     const QPen pen = painter_.pen();
     painter_.setPen(toQColor(color));
     const QFontMetrics metrics(painter_.font());

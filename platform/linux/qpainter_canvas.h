@@ -3,7 +3,9 @@
 // antialiasing so that lines and fills land on whole pixels as the panels
 // compute them.
 #include <QColor>
+#include <QLine>
 #include <QPen>
+#include <QVarLengthArray>
 
 #include "panels/canvas.h"
 
@@ -14,6 +16,7 @@ class QPainterCanvas final : public Canvas {
 public:
     // buttonFace: the colour fillBackground uses (the palette's button colour).
     QPainterCanvas(QPainter& painter, QColor buttonFace);
+    ~QPainterCanvas() override;
 
     void fillBackground(const Rect& rect) override;
     void fillRect(const Rect& rect, Color color) override;
@@ -25,9 +28,14 @@ public:
     void drawText(int32_t x, int32_t y, const std::wstring& text, Color color) override;
 
 private:
+    void drawPendingLines();
+
     QPainter& painter_;
     QColor buttonFace_;
     QPen previousPen_;
     int32_t x_ = 0;
     int32_t y_ = 0;
+    // Lines of the current pen not drawn yet: a waveform is hundreds of
+    // segments, and the painter draws them as one call far faster than one by one.
+    QVarLengthArray<QLine, 1024> pendingLines_;
 };
