@@ -261,9 +261,8 @@ public:
     // from the stream's queue only then.
     PacketResult takePacket(CapturePacket& packet) override {
         if (!streamUsable()) return PacketResult::Lost;
-        const size_t readable = pa_stream_readable_size(stream_.get());
-        if (readable == static_cast<size_t>(-1)) return PacketResult::Lost;
-        if (readable == 0) return PacketResult::NoneWaiting;
+        // Peeked without asking first how much is readable: every call into
+        // libpulse costs a system call of its own (it checks for a fork).
         const void* fragment = nullptr;
         size_t bytes = 0;
         if (pa_stream_peek(stream_.get(), &fragment, &bytes) < 0) return PacketResult::Lost;
