@@ -39,10 +39,13 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Large enough that the server wakes us 25 times a second, and that every
+// Large enough that the server wakes us 20 times a second, and that every
 // fragment is shown as it comes, well clear of the views' 33 ms repaint
-// ceiling; small enough that the level meter follows sound within 50 ms.
-constexpr uint32_t FRAGMENT_MS = 40;
+// ceiling; small enough that the level meter follows sound within a
+// twentieth of a second. Each fragment costs both the recording thread and
+// the window thread a wake-up, and on a busy machine each wake-up may cost
+// them a preemption or two besides.
+constexpr uint32_t FRAGMENT_MS = 50;
 // The source hands over what it captured since its last hand-over, and the
 // server sends that block in pieces a few hundred microseconds apart (cut at
 // the fragment size, or where the server's memory blocks end). Waking for
