@@ -1,6 +1,6 @@
 #pragma once
 // Who tells the window of a new spectrum. While a take captures, the
-// recording thread asks for repaints every 40 ms or so anyway, and a new
+// recording thread asks for repaints every few hundredths of a second anyway, and a new
 // spectrum rides along with the next of them: a message of the worker's own
 // would wake the window thread once more for every analysis. At any other
 // time the worker tells the window itself.

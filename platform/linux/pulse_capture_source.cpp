@@ -5,7 +5,7 @@
 //    mono or stereo: the server mixes a wider source down
 //  - the device opened named: the source's name, its description, whether it
 //    is the monitor of a sink
-//  - a record stream of 5 s maximum length and 40 ms fragments that stays on
+//  - a record stream of 5 s maximum length and 50 ms fragments that stays on
 //    its source: a source that goes away (or a move) ends it
 //  - open() within its deadline, and within 50 ms of the take being stopped;
 //    stop() within a short bound, whatever the server does
