@@ -96,9 +96,11 @@ using Points = std::vector<QPoint>;
 Points inked(const std::function<void(Canvas&)>& draw) {
     QImage image(40, 20, QImage::Format_RGB32);
     QPainter painter(&image);
-    QPainterCanvas canvas(painter, FACE);
-    canvas.fillBackground(Rect{0, 0, 40, 20});
-    draw(canvas);
+    {
+        QPainterCanvas canvas(painter, FACE);
+        canvas.fillBackground(Rect{0, 0, 40, 20});
+        draw(canvas);
+    }
     painter.end();
     Points points;
     for (int y = 0; y < 20; ++y)
@@ -119,6 +121,20 @@ TEST(QPainterCanvas, FillsDotsAndTextLandOnTheExpectedPixels) {
                             c.restorePen();
                         }).size();
     EXPECT_TRUE(dots > 5 && dots < 30) << dots << " dotted pixels";
+
+    // A segment leaves out its end pixel, so that a trace's segments meet
+    // without overlap; whatever is drawn after it covers it.
+    const auto segment = [](const std::function<void(Canvas&)>& after) {
+        return inked([&after](Canvas& c) {
+            c.selectPen(PenStyle::Solid, 1, INK);
+            c.moveTo(2, 5);
+            c.lineTo(5, 5);
+            after(c);
+            c.restorePen();
+        });
+    };
+    EXPECT_EQ(segment([](Canvas&) {}), (Points{{2, 5}, {3, 5}, {4, 5}}));
+    EXPECT_EQ(segment([](Canvas& c) { c.fillBackground({0, 0, 40, 20}); }), Points{});
 
     // Text hangs below and right of its anchor, on a transparent background.
     const Points text = inked([](Canvas& c) { c.drawText(4, 3, L"Peak: 1000.0 Hz", INK); });
