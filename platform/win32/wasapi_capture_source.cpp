@@ -3,7 +3,7 @@
 //   thread in the multithreaded apartment for each source's life, the default
 //   capture endpoint of the console role, its audio client initialised with
 //   the mix format as the engine gave it (5 s buffer, no event), the capture
-//   client, and packets polled every 5 ms
+//   client, and packets polled every 20 ms
 // - the device opened named: its endpoint id and friendly name
 // - the endpoint watched while the source lives: removed, disabled or
 //   unplugged, it ends the source at once; a new default device does not
@@ -44,9 +44,12 @@ using Microsoft::WRL::ComPtr;
 // slow disk holding the recording thread for seconds loses nothing. Shared
 // mode sets no upper bound (the 5 s and 2 s limits are exclusive mode's).
 constexpr REFERENCE_TIME BUFFER_DURATION = 50000000;
-// The stream was opened without an event, so it is polled: every 5 ms, half
-// the engine's usual 10 ms period, so no packet waits long.
-constexpr std::chrono::milliseconds POLL_INTERVAL{5};
+// The stream was opened without an event, so it is polled: every 20 ms,
+// taking two of the engine's usual 10 ms packets at a time. An event would
+// wake the thread for every packet; polling at 20 ms wakes it 50 times a
+// second, still more often than the views may be repainted (33 ms), and
+// the buffer above holds far longer waits than this.
+constexpr std::chrono::milliseconds POLL_INTERVAL{20};
 
 // Keeps this thread ahead of ordinary work while it captures, so a busy
 // machine does not leave the engine's buffer unread until it overruns.
