@@ -239,12 +239,13 @@ public:
             if (sleepUnlessWoken(std::min(*beat_, began + longest)) || Clock::now() < *beat_) return;
             // Every piece that came meanwhile, without waiting again: one
             // turn of the loop reads all the server has handed over, so the
-            // turns stop at the first that leaves something to read.
+            // turns stop at the first that leaves something to read. The
+            // queue was empty before the sleep: only these turns fill it.
             size_t readable = 0;
             for (int i = 0; i < 8 && readable == 0 && pa_mainloop_iterate(loop_.get(), 0, nullptr) > 0; ++i)
                 readable = pa_stream_readable_size(stream_.get());
             if (std::exchange(woken_, false)) return;
-            onBeat_ = readable != 0 || pa_stream_readable_size(stream_.get()) != 0;
+            onBeat_ = readable != 0;
             if (onBeat_) return;
         }
         beat_.reset();  // the block is late, or this thread was: it comes when it comes
