@@ -5,7 +5,7 @@
 //    mono or stereo: the server mixes a wider source down
 //  - the device opened named: the source's name, its description, whether it
 //    is the monitor of a sink
-//  - a record stream of 5 s maximum length and 50 ms fragments that stays on
+//  - a record stream of 5 s maximum length and 40 ms fragments that stays on
 //    its source: a source that goes away (or a move) ends it
 //  - open() within its deadline, and within 50 ms of the take being stopped;
 //    stop() within a short bound, whatever the server does
@@ -39,13 +39,10 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Large enough that the server wakes us 20 times a second, and that every
+// Large enough that the server wakes us 25 times a second, and that every
 // fragment is shown as it comes, well clear of the views' 33 ms repaint
-// ceiling; small enough that the level meter follows sound within a
-// twentieth of a second. Each fragment costs both the recording thread and
-// the window thread a wake-up, and on a busy machine each wake-up may cost
-// them a preemption or two besides.
-constexpr uint32_t FRAGMENT_MS = 50;
+// ceiling; small enough that the level meter follows sound within 50 ms.
+constexpr uint32_t FRAGMENT_MS = 40;
 // The source hands over what it captured since its last hand-over, and the
 // server sends that block in pieces a few hundred microseconds apart (cut at
 // the fragment size, or where the server's memory blocks end). Waking for
