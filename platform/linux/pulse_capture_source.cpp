@@ -42,6 +42,9 @@ using Clock = std::chrono::steady_clock;
 // Large enough that the server wakes us 25 times a second, and that every
 // fragment is shown as it comes, well clear of the views' 33 ms repaint
 // ceiling; small enough that the level meter follows sound within 50 ms.
+// Not 50 ms: PipeWire's PulseAudio server (0.3.65) then runs its graph in
+// cycles of 2048 frames rather than 1024, and a new stream's first 2048
+// frames now and then came with the right channel silent.
 constexpr uint32_t FRAGMENT_MS = 40;
 // The source hands over what it captured since its last hand-over, and the
 // server sends that block in pieces a few hundred microseconds apart (cut at
