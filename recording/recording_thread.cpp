@@ -180,9 +180,9 @@ void showSilence(Session& s, Clock::duration passed) {
 // The device went away: everything of it is given back, and the default
 // device is opened again every half second until one comes back, Stop is
 // pressed or 10 s have passed since the loss. A take that began on an input
-// never goes on from the monitor of an output. Nothing when the take goes
-// on; else how it ended.
-std::optional<TakeOutcome> reopen(Session& s) {
+// never goes on from the monitor of an output. The take's silence runs
+// from `inputEnded`. Nothing when the take goes on; else how it ended.
+std::optional<TakeOutcome> reopen(Session& s, Clock::time_point inputEnded) {
     replaceSource(s, nullptr);
     s.window->postMessage(WM_APP_RECONNECTING);
     const Clock::time_point lostAt = Clock::now();
@@ -223,7 +223,7 @@ std::optional<TakeOutcome> reopen(Session& s) {
         }
         replaceSource(s, std::move(source));
         s.stream = stream;
-        s.outageSince = lostAt;
+        s.outageSince = inputEnded;
         s.window->postMessage(WM_APP_RECORDING_STARTED);
         return std::nullopt;
     }
@@ -243,7 +243,12 @@ TakeOutcome capture(Session& s) {
         CapturePacket packet;
         const PacketResult result = s.source->takePacket(packet);
         if (result == PacketResult::Lost) {
-            if (auto ending = reopen(s)) return *ending;
+            // The input ended with its last packet: what the device held
+            // after it went with the device, however late this thread saw
+            // the loss. A stall already told adds no silence, as it adds
+            // none when the device comes out of it.
+            const Clock::time_point inputEnded = now - lastDelivery < STALL_NOTICE ? lastDelivery : now;
+            if (auto ending = reopen(s, inputEnded)) return *ending;
             // Some drivers flag the first packet of a stream; the loss is counted already.
             firstPacket = true;
             lastDelivery = Clock::now();

@@ -244,6 +244,7 @@ TEST(Take, ALostDeviceIsOpenedAgainAndTheTimeWithoutItIsSilence) {
         double silentSeconds;  // at least
         std::vector<int16_t> after;
         std::wstring status;
+        double quietBeforeLoss = 0;  // the device's last packet came this long before the loss was seen
     };
     const Case cases[] = {
         // Another device comes back: the take goes on from it and says so.
@@ -276,10 +277,22 @@ TEST(Take, ALostDeviceIsOpenedAgainAndTheTimeWithoutItIsSilence) {
              L"; Windows does not allow this program to use the microphone (Settings > Privacy & security > "
              L"Microphone))"},
         {{}, OpenResult::Failed, {mono}, {}, true, 0, {}, lost + L")"},
+        // The loss was seen late: the time since the last packet is missing too.
+        {{},
+         OpenResult::Opened,
+         {mono},
+         {builtIn},
+         false,
+         0.3,
+         {8191, 8191},
+         L"Saved to: take.wav (now from Built-in Microphone: the Fake Microphone went away; 1 gap in the "
+         L"input)",
+         0.3},
     };
     for (const Case& c : cases) {
         FakeDevice device;
-        device.packets = {packetOf<float>({0.5f, -0.5f}), DEVICE_LOST, packetOf<float>({0.25f})};
+        device.packets = {packetOf<float>({0.5f, -0.5f}), after(c.quietBeforeLoss, DEVICE_LOST),
+                          packetOf<float>({0.25f})};
         device.opens = c.reopens;
         device.opens.push_front(OpenResult::Opened);
         device.later = c.later;
