@@ -277,7 +277,7 @@ TEST(Take, ALostDeviceIsOpenedAgainAndTheTimeWithoutItIsSilence) {
              L"; Windows does not allow this program to use the microphone (Settings > Privacy & security > "
              L"Microphone))"},
         {{}, OpenResult::Failed, {mono}, {}, true, 0, {}, lost + L")"},
-        // The loss was seen late: the time since the last packet is missing too.
+        // The loss was seen late: the silence covers the time since the last packet too.
         {{},
          OpenResult::Opened,
          {mono},
