@@ -1,5 +1,6 @@
 #include "panels/panels.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cwchar>
 #include <vector>
@@ -9,18 +10,65 @@
 
 namespace {
 
-// A private copy of the spectrum, in storage the painting thread keeps: 128 KiB
-// of fresh memory per repaint would be mapped, faulted in and unmapped again.
-const std::vector<float>& spectrumSnapshot() {
-    thread_local std::vector<float> copy;
-    std::lock_guard<std::mutex> lock(spectrumMutex);
-    copy.assign(spectrumBuffer.begin(), spectrumBuffer.end());
-    return copy;
-}
-
 // Samples are read oldest first; n / width samples per pixel, at least one.
 size_t columnStep(size_t n, int32_t width) {
     return n < static_cast<size_t>(width) ? 1 : n / static_cast<size_t>(width);
+}
+
+// What the spectrum panel shows of the bins: their count, the first of the
+// largest (0 when none is above 0) and each column's average.
+struct SpectrumColumns {
+    size_t bins = 0;
+    size_t peak = 0;
+    std::vector<float> averages;
+};
+
+// The same bin as a scan that keeps the first bin greater than every one
+// before it, found in two passes that do not wait on each comparison in turn:
+// the largest value (which does not depend on the order its bins are met
+// in), then the first bin holding it.
+size_t firstLargestBin(const float* bins, size_t n) {
+    constexpr size_t LANES = 8;
+    float lanes[LANES] = {};
+    size_t j = 0;
+    for (; j + LANES <= n; j += LANES)
+        for (size_t i = 0; i < LANES; ++i) lanes[i] = bins[j + i] > lanes[i] ? bins[j + i] : lanes[i];
+    float maximum = 0.0f;
+    for (; j < n; ++j) maximum = bins[j] > maximum ? bins[j] : maximum;
+    for (const float lane : lanes) maximum = lane > maximum ? lane : maximum;
+    return maximum > 0.0f ? static_cast<size_t>(std::find(bins, bins + n, maximum) - bins) : 0;
+}
+
+// Worked out under the lock from the shared bins, which are never copied
+// whole (128 KiB per repaint), into storage the painting thread keeps.
+const SpectrumColumns& spectrumColumns(int32_t width) {
+    thread_local SpectrumColumns view;
+    view.averages.clear();
+    std::lock_guard<std::mutex> lock(spectrumMutex);
+    const float* const bins = spectrumBuffer.data();
+    const size_t n = view.bins = spectrumBuffer.size();
+    if (n <= 1) return view;
+    view.peak = firstLargestBin(bins, n);
+    // Columns whose bins all exist, at most one per pixel. Each column's sum
+    // runs in bin order; four columns at a time keep four chains of
+    // additions in flight instead of one.
+    const size_t step = columnStep(n, width);
+    const size_t count = std::min<size_t>((n - 1) / step, static_cast<size_t>(width));
+    view.averages.resize(count);
+    size_t k = 0;
+    for (; k + 4 <= count; k += 4) {
+        const float* const column = bins + k * step;
+        float sums[4] = {};
+        for (size_t j = 0; j < step; ++j)
+            for (size_t c = 0; c < 4; ++c) sums[c] += column[c * step + j];
+        for (size_t c = 0; c < 4; ++c) view.averages[k + c] = sums[c] / static_cast<float>(step);
+    }
+    for (; k < count; ++k) {
+        float sum = 0.0f;
+        for (size_t j = k * step; j < k * step + step; ++j) sum += bins[j];
+        view.averages[k] = sum / static_cast<float>(step);
+    }
+    return view;
 }
 
 // Pixel offset of a sample from the centre line, positive upwards.
@@ -107,26 +155,14 @@ bool drawSpectrum(Canvas& canvas, const Rect& rect, const PanelPalette& palette)
     const int32_t width = rect.right - rect.left;
     const int32_t height = rect.bottom - rect.top;
     if (width <= 0) return true;  // nothing to scale to; never divide by zero
-    const std::vector<float>& bins = spectrumSnapshot();
-    const size_t n = bins.size();
+    const SpectrumColumns& view = spectrumColumns(width);
+    const size_t n = view.bins;
     if (n <= 1) return false;
-
-    const size_t step = columnStep(n, width);
-    float maximum = 0.0f;
-    size_t peak = 0;
-    for (size_t j = 0; j < n; ++j) {
-        if (bins[j] > maximum) {
-            maximum = bins[j];
-            peak = j;
-        }
-    }
+    const size_t peak = view.peak;
 
     canvas.selectPen(PenStyle::Solid, 1, palette.spectrum);
-    for (int32_t k = 0; static_cast<size_t>(k) * step + step < n && k < width; ++k) {
-        const size_t start = static_cast<size_t>(k) * step;
-        float sum = 0.0f;
-        for (size_t j = start; j < start + step; ++j) sum += bins[j];
-        const float average = sum / static_cast<float>(step);
+    for (int32_t k = 0; static_cast<size_t>(k) < view.averages.size(); ++k) {
+        const float average = view.averages[k];
         const int32_t x = rect.left + k;
         const int32_t y = rect.top + static_cast<int32_t>(static_cast<float>(height - 2) * (1.0f - average));
         if (k == 0)
