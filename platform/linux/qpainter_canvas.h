@@ -1,10 +1,12 @@
 #pragma once
 // Implemented features: the panels' canvas over a QPainter, drawn without
 // antialiasing so that lines and fills land on whole pixels as the panels
-// compute them.
+// compute them; one-pixel solid lines set straight into the painter's image
+// when it paints on one unscaled.
 #include <QColor>
 #include <QLine>
 #include <QPen>
+#include <QRect>
 #include <QVarLengthArray>
 
 #include "panels/canvas.h"
@@ -33,6 +35,12 @@ private:
     QPainter& painter_;
     QColor buttonFace_;
     QPen previousPen_;
+    // The painter's image, when lines may be set into it directly: its pixels,
+    // bytes per row, and what the painter may paint of it (device pixels).
+    uchar* pixels_ = nullptr;
+    qsizetype stride_ = 0;
+    QRect paintable_;
+    QPoint origin_;  // where the painter's (0, 0) lies in the image
     int32_t x_ = 0;
     int32_t y_ = 0;
     // Lines of the current pen not drawn yet: a waveform is hundreds of

@@ -92,10 +92,13 @@ const QColor FACE(236, 236, 236);
 constexpr Color INK{255, 40, 40};
 using Points = std::vector<QPoint>;
 
-// The pixels a drawing inks on a 40 x 20 button face.
-Points inked(const std::function<void(Canvas&)>& draw) {
+// The pixels a drawing inks on a 40 x 20 button face, row by row; `origin`
+// is where the canvas's (0, 0) lies, as a panel's lies inside its window.
+Points inked(const std::function<void(Canvas&)>& draw, QPoint origin = {}) {
     QImage image(40, 20, QImage::Format_RGB32);
+    image.fill(FACE);
     QPainter painter(&image);
+    painter.translate(origin);
     {
         QPainterCanvas canvas(painter, FACE);
         canvas.fillBackground(Rect{0, 0, 40, 20});
@@ -140,6 +143,39 @@ TEST(QPainterCanvas, FillsDotsAndTextLandOnTheExpectedPixels) {
     const Points text = inked([](Canvas& c) { c.drawText(4, 3, L"Peak: 1000.0 Hz", INK); });
     EXPECT_TRUE(!text.empty() && text.size() < 36u * 17u / 2u) << text.size() << " text pixels";
     for (const QPoint& p : text) EXPECT_TRUE(p.x() >= 4 && p.y() >= 3) << p.x() << "," << p.y();
+}
+
+// A trace's segments meet end to start without a gap or a pixel drawn twice
+// whichever way they run, each as close to the ideal line as whole pixels
+// go; nothing lands outside the image.
+TEST(QPainterCanvas, SegmentsRunFromTheirFirstPixelToJustBeforeTheirLastInEveryDirection) {
+    const QPoint origin(7, 3);
+    const struct {
+        QPoint from, to;
+        Points expected;  // row by row, before the shift to the origin
+    } cases[] = {
+        {{2, 5}, {5, 5}, {{2, 5}, {3, 5}, {4, 5}}},
+        {{5, 5}, {2, 5}, {{3, 5}, {4, 5}, {5, 5}}},
+        {{3, 6}, {3, 3}, {{3, 4}, {3, 5}, {3, 6}}},
+        {{1, 1}, {4, 9}, {{1, 1}, {1, 2}, {2, 3}, {2, 4}, {3, 5}, {3, 6}, {3, 7}, {4, 8}}},
+        {{4, 9}, {1, 1}, {{1, 2}, {2, 3}, {2, 4}, {2, 5}, {3, 6}, {3, 7}, {4, 8}, {4, 9}}},
+        // Off the image's right and bottom edges.
+        {{30, 15}, {37, 19}, {{30, 15}, {31, 16}, {32, 16}}},
+    };
+    for (const auto& c : cases) {
+        Points expected;
+        for (const QPoint& p : c.expected) expected.push_back(p + origin);
+        const Points drawn = inked(
+            [&c](Canvas& canvas) {
+                canvas.selectPen(PenStyle::Solid, 1, INK);
+                canvas.moveTo(c.from.x(), c.from.y());
+                canvas.lineTo(c.to.x(), c.to.y());
+                canvas.restorePen();
+            },
+            origin);
+        EXPECT_EQ(drawn, expected) << c.from.x() << "," << c.from.y() << " to " << c.to.x() << ","
+                                   << c.to.y();
+    }
 }
 
 }  // namespace
