@@ -80,6 +80,6 @@ QString PanelWidget::description() const {
 
 void PanelWidget::paintEvent(QPaintEvent*) {
     QPainter painter(this);
-    QPainterCanvas canvas(painter, palette().color(QPalette::Button));
+    QPainterCanvas canvas(painter, palette().color(QPalette::Button), text_);
     drawn_ = drawPanel(controlId_, canvas, Rect{0, 0, width(), height()});
 }

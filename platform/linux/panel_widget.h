@@ -3,6 +3,7 @@
 // through the core's panel drawing on every paint event, and tells screen
 // readers its name, for the spectrum the peak label it shows and for the
 // level meter the level in percent.
+#include <QStaticText>
 #include <QString>
 #include <QWidget>
 
@@ -23,4 +24,5 @@ protected:
 private:
     int controlId_;
     bool drawn_ = false;  // the last paint drew the panel's contents
+    QStaticText text_;    // the label it shows, laid out
 };

@@ -3,10 +3,10 @@
 //  - lines that exclude their end point, a zero-length line draws nothing;
 //    one-pixel solid ones set pixel by pixel into the image the painter
 //    paints on (a widget's backing store), where it is one without scaling
-//  - text in the widget's default font, top-left anchored, no background
+//  - text in the widget's default font, top-left anchored, no background;
+//    laid out again only when it changes
 #include "platform/linux/qpainter_canvas.h"
 
-#include <QFontMetrics>
 #include <QImage>
 #include <QPaintEngine>
 #include <QPainter>
@@ -25,8 +25,8 @@ QColor toQColor(Color color) { return QColor(color.r, color.g, color.b); }
 
 }  // namespace
 
-QPainterCanvas::QPainterCanvas(QPainter& painter, QColor buttonFace)
-    : painter_(painter), buttonFace_(buttonFace) {
+QPainterCanvas::QPainterCanvas(QPainter& painter, QColor buttonFace, QStaticText& text)
+    : painter_(painter), buttonFace_(buttonFace), text_(text) {
     painter_.setRenderHint(QPainter::Antialiasing, false);
     painter_.setRenderHint(QPainter::TextAntialiasing, true);
     // Qt clips and transforms each line on its own, which costs more than
@@ -118,11 +118,17 @@ void QPainterCanvas::lineTo(int32_t x, int32_t y) {
     y_ = y;
 }
 
+// The peak label is redrawn five times a second and mostly reads the same;
+// shaping it each time cost the spectrum's repaint more than its trace.
 void QPainterCanvas::drawText(int32_t x, int32_t y, const std::wstring& text, Color color) {
     drawPendingLines();
+    const QString wanted = QString::fromStdWString(text);
+    if (text_.text() != wanted) {
+        text_.setText(wanted);
+        text_.setTextFormat(Qt::PlainText);
+    }
     const QPen pen = painter_.pen();
     painter_.setPen(toQColor(color));
-    const QFontMetrics metrics(painter_.font());
-    painter_.drawText(x, y + metrics.ascent(), QString::fromStdWString(text));
+    painter_.drawStaticText(QPoint(x, y), text_);
     painter_.setPen(pen);
 }

@@ -7,6 +7,7 @@
 #include <QLine>
 #include <QPen>
 #include <QRect>
+#include <QStaticText>
 #include <QVarLengthArray>
 
 #include "panels/canvas.h"
@@ -16,8 +17,9 @@ class QPainter;
 // Lives for one paint event; the painter must outlive it. Window thread only.
 class QPainterCanvas final : public Canvas {
 public:
-    // buttonFace: the colour fillBackground uses (the palette's button colour).
-    QPainterCanvas(QPainter& painter, QColor buttonFace);
+    // buttonFace: the colour fillBackground uses (the palette's button colour);
+    // text: where the layout of the text drawn is kept from paint to paint.
+    QPainterCanvas(QPainter& painter, QColor buttonFace, QStaticText& text);
     ~QPainterCanvas() override;
 
     void fillBackground(const Rect& rect) override;
@@ -34,6 +36,7 @@ private:
 
     QPainter& painter_;
     QColor buttonFace_;
+    QStaticText& text_;
     QPen previousPen_;
     // The painter's image, when lines may be set into it directly: its pixels,
     // bytes per row, and what the painter may paint of it (device pixels).

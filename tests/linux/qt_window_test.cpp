@@ -93,14 +93,16 @@ constexpr Color INK{255, 40, 40};
 using Points = std::vector<QPoint>;
 
 // The pixels a drawing inks on a 40 x 20 button face, row by row; `origin`
-// is where the canvas's (0, 0) lies, as a panel's lies inside its window.
-Points inked(const std::function<void(Canvas&)>& draw, QPoint origin = {}) {
+// is where the canvas's (0, 0) lies, as a panel's lies inside its window;
+// `kept` the text layout a panel keeps from paint to paint.
+Points inked(const std::function<void(Canvas&)>& draw, QPoint origin = {}, QStaticText* kept = nullptr) {
     QImage image(40, 20, QImage::Format_RGB32);
     image.fill(FACE);
     QPainter painter(&image);
     painter.translate(origin);
     {
-        QPainterCanvas canvas(painter, FACE);
+        QStaticText fresh;
+        QPainterCanvas canvas(painter, FACE, kept ? *kept : fresh);
         canvas.fillBackground(Rect{0, 0, 40, 20});
         draw(canvas);
     }
@@ -143,6 +145,16 @@ TEST(QPainterCanvas, FillsDotsAndTextLandOnTheExpectedPixels) {
     const Points text = inked([](Canvas& c) { c.drawText(4, 3, L"Peak: 1000.0 Hz", INK); });
     EXPECT_TRUE(!text.empty() && text.size() < 36u * 17u / 2u) << text.size() << " text pixels";
     for (const QPoint& p : text) EXPECT_TRUE(p.x() >= 4 && p.y() >= 3) << p.x() << "," << p.y();
+
+    // A label kept from an earlier paint shows what it reads now.
+    QStaticText kept;
+    const auto label = [&kept](const wchar_t* reads) {
+        return inked([reads](Canvas& c) { c.drawText(4, 3, reads, INK); }, {}, &kept);
+    };
+    EXPECT_EQ(label(L"Peak: 1000.0 Hz"), text);
+    const Points changed = label(L"47.1 Hz");
+    EXPECT_NE(changed, text);
+    EXPECT_EQ(changed, inked([](Canvas& c) { c.drawText(4, 3, L"47.1 Hz", INK); }));
 }
 
 // A trace's segments meet end to start without a gap or a pixel drawn twice
