@@ -85,6 +85,7 @@ test_jobs=()
 previous_linux=""
 for preset in "${presets[@]}"; do
     after=$previous_linux
+    [ "$preset" != windows ] || after=""  # beside them, not after the last
     (
         if built "$preset" end_to_end_programs; then
             [ "$preset" != windows ] || await "$logs/wineprefix.done" "$wine_job"
