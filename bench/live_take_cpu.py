@@ -160,7 +160,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     # Five: the host's busy minutes come and go, and two busy rounds move the
     # median of three but not of five.
-    parser.add_argument("--rounds", type=int, default=5, help="each case measured once per round (default 5)")
+    parser.add_argument("--rounds", type=int, default=5, help="each case measured once per round (default %(default)s)")
     parser.add_argument("--seconds", type=float, default=20, help="the measuring window (default 20 s)")
     parser.add_argument("--warm-up", type=float, default=3, help="settling time before each window")
     parser.add_argument("--awake-cpus", action="store_true",
